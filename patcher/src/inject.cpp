@@ -1,0 +1,61 @@
+#include "inject.h"
+
+#include "names.h"
+
+namespace vexlor {
+
+namespace {
+
+using json = nlohmann::json;
+
+constexpr const char* kHeadSystemButton = "/user/head/input/system";
+
+json outputTo(const char* action) {
+    return json::object({{"output", action}});
+}
+
+json buttonSource(const char* mode, json inputs) {
+    return json::object(
+        {{"inputs", std::move(inputs)}, {"mode", mode}, {"path", kHeadSystemButton}});
+}
+
+// The headset's raw pose drives the laser pointer; its system button clicks.
+json laserMouseActionSet() {
+    json pose = json::object(
+        {{"output", "/actions/lasermouse/in/Pointer"}, {"path", "/user/head/pose/raw"}});
+    json click = json::object({{"click", outputTo("/actions/lasermouse/in/LeftClick")}});
+    return json::object({{"poses", json::array({std::move(pose)})},
+                         {"sources", json::array({buttonSource("button", std::move(click))})}});
+}
+
+// The system button switches the laser to the other hand.
+json laserMouseSecondaryActionSet() {
+    json click =
+        json::object({{"click", outputTo("/actions/lasermouse_secondary/in/SwitchLaserHand")}});
+    return json::object({{"poses", json::array()},
+                         {"sources", json::array({buttonSource("button", std::move(click))})}});
+}
+
+// A single press toggles the dashboard, a double press the room view.
+json systemActionSet() {
+    json inputs = json::object({{"double", outputTo("/actions/system/in/ToggleRoomView")},
+                                {"single", outputTo("/actions/system/in/ToggleDashboard")}});
+    return json::object(
+        {{"sources", json::array({buttonSource("complex_button", std::move(inputs))})}});
+}
+
+}  // namespace
+
+void InjectBindings(json& doc) {
+    json& bindings = doc[kBindingsKey];  // null becomes an object; other non-objects throw
+    if (!bindings.is_object()) {
+        bindings = json::object();
+    }
+    bindings[kInjectedActionSets[0]] = laserMouseActionSet();
+    bindings[kInjectedActionSets[1]] = laserMouseSecondaryActionSet();
+    bindings[kInjectedActionSets[2]] = systemActionSet();
+    doc.erase(kLegacyMarkerKey);
+    doc[kMarkerKey] = true;
+}
+
+}  // namespace vexlor

@@ -1,0 +1,38 @@
+// Reading a JSON file the way every operation of the patcher reads one.
+#ifndef VEXLOR_JSON_FILE_H_
+#define VEXLOR_JSON_FILE_H_
+
+#include <cstddef>
+#include <filesystem>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+namespace vexlor {
+
+// Limits on what the patcher will take in. A real bindings file is a few kilobytes and about
+// nine levels deep; these leave ample room while keeping the stack, memory and the size of a
+// write-back bounded for any input.
+inline constexpr std::size_t kMaxFileBytes = std::size_t{64} << 20;
+inline constexpr std::size_t kMaxNestingDepth = 64;
+// A write-back may be at most this much larger than the file it came from (pretty-printing a
+// minified file does grow it), plus a fixed allowance for small files.
+inline constexpr std::size_t kMaxWriteGrowthFactor = 16;
+inline constexpr std::size_t kWriteGrowthAllowance = std::size_t{1} << 20;
+
+struct JsonFile {
+    nlohmann::json document;
+    std::string bytes;  // exactly the bytes the document was parsed from
+};
+
+// Reads `path` and parses its first complete JSON value; text after it is not examined and
+// comments are a syntax error. Refuses files over the limits above. On failure returns false
+// with the reason in `cause` (the system's message, the parser's, or a limit's).
+bool LoadJsonFile(const std::filesystem::path& path, JsonFile& out, std::string& cause);
+
+// True when `doc` is an object whose member `key` is the boolean true. Never adds a member.
+bool HasMarker(const nlohmann::json& doc, const char* key);
+
+}  // namespace vexlor
+
+#endif  // VEXLOR_JSON_FILE_H_

@@ -1,0 +1,60 @@
+// The patcher's one narrow interface to the operating system.
+//
+// Everything here is what the standard library cannot do portably: exclusive creation that
+// never follows a link, flushing data to the storage device, a rename that refuses to replace,
+// and message texts. Each system implements it in a file of its own (platform_posix.cpp,
+// platform_windows.cpp); the rest of the patcher is the same code everywhere.
+//
+// Every call reports failure as an error code and never throws.
+#ifndef VEXLOR_PLATFORM_H_
+#define VEXLOR_PLATFORM_H_
+
+#include <cstddef>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <system_error>
+
+namespace vexlor::platform {
+
+namespace fs = std::filesystem;
+
+// Reads the whole file at `path` into `out`. A file that holds more than `maxBytes` fails
+// with std::errc::file_too_large before more than maxBytes + 1 bytes are read. Opening never
+// blocks, so a FIFO or device planted at `path` cannot hang the caller.
+std::error_code ReadWholeFile(const fs::path& path, std::size_t maxBytes, std::string& out);
+
+// Creates a new file at `path` holding exactly `bytes`, flushed to stable storage. Whatever
+// entry stood at `path` is removed first (a link itself, never its target), and the file is
+// created exclusively, so a link planted in between makes the call fail instead of writing
+// through it. When `modelFile` exists, the new file takes its permission bits (and, for a
+// privileged caller, its owner) before any byte is written, so a replacement never widens
+// access. On failure a partly written file may remain at `path`; the caller removes it.
+std::error_code WriteNewFileDurably(const fs::path& path, std::string_view bytes,
+                                    const fs::path& modelFile);
+
+// Renames `from` over `to`, replacing any file there in one step, and makes the rename itself
+// durable. Transient refusals by other processes holding `to` open are retried briefly.
+std::error_code ReplaceFile(const fs::path& from, const fs::path& to);
+
+// Moves `from` to `to` only when nothing exists at `to`; otherwise fails with
+// std::errc::file_exists and leaves both untouched. Durable like ReplaceFile.
+std::error_code MoveNoReplace(const fs::path& from, const fs::path& to);
+
+// Removes the directory entry at `path` (a link itself, never its target). An entry that is
+// already gone counts as removed.
+std::error_code RemoveFile(const fs::path& path);
+
+// The system's own message text for an error reported by this layer or by std::filesystem,
+// as UTF-8.
+std::string ErrorText(const std::error_code& ec);
+
+// `path` as UTF-8 text for messages. Never throws: what cannot be converted is replaced.
+std::string DisplayPath(const fs::path& path);
+
+// The calling process's identifier.
+unsigned long CurrentProcessId();
+
+}  // namespace vexlor::platform
+
+#endif  // VEXLOR_PLATFORM_H_

@@ -1,0 +1,228 @@
+// POSIX half of the platform layer (Linux and other Unix systems).
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform.h"
+
+namespace vexlor::platform {
+
+namespace {
+
+std::error_code lastError() {
+    return {errno, std::generic_category()};
+}
+
+// Closes on every way out; a failed close after a successful fsync cannot lose data, so only
+// the explicit close() of the write path reports it.
+class FileDescriptor {
+  public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    ~FileDescriptor() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    int get() const { return fd_; }
+    bool valid() const { return fd_ >= 0; }
+    std::error_code close() {
+        const int fd = fd_;
+        fd_ = -1;
+        // Linux releases the descriptor even when close reports EINTR; retrying would close
+        // someone else's.
+        if (::close(fd) != 0 && errno != EINTR) {
+            return lastError();
+        }
+        return {};
+    }
+
+  private:
+    int fd_;
+};
+
+int openRetrying(const char* path, int flags, mode_t mode = 0) {
+    int fd;
+    do {
+        fd = ::open(path, flags | O_CLOEXEC, mode);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+std::error_code syncRetrying(int fd) {
+    while (::fsync(fd) != 0) {
+        if (errno != EINTR) {
+            return lastError();
+        }
+    }
+    return {};
+}
+
+std::error_code writeAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return lastError();
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(written));
+    }
+    return {};
+}
+
+// Makes a rename or link in `dir` survive a crash. File systems that cannot sync a directory
+// say so with EINVAL; on them there is nothing more to do.
+std::error_code syncDirectory(const fs::path& dir) {
+    const fs::path& name = dir.empty() ? fs::path(".") : dir;
+    FileDescriptor fd(openRetrying(name.c_str(), O_RDONLY | O_DIRECTORY));
+    if (!fd.valid()) {
+        return lastError();
+    }
+    std::error_code ec = syncRetrying(fd.get());
+    if (ec == std::errc::invalid_argument) {
+        ec.clear();
+    }
+    return ec;
+}
+
+// Gives the new file the model's permission bits, and its owner when we are privileged, so
+// that replacing a file never widens who can read it or locks its owner out.
+std::error_code takeAccessFrom(int fd, const fs::path& modelFile) {
+    struct stat model {};
+    if (::stat(modelFile.c_str(), &model) != 0) {
+        return errno == ENOENT ? std::error_code{} : lastError();
+    }
+    if (::geteuid() == 0) {
+        struct stat own {};
+        if (::fstat(fd, &own) != 0) {
+            return lastError();
+        }
+        if ((own.st_uid != model.st_uid || own.st_gid != model.st_gid) &&
+            ::fchown(fd, model.st_uid, model.st_gid) != 0) {
+            return lastError();
+        }
+    }
+    if (::fchmod(fd, model.st_mode & 07777) != 0) {
+        return lastError();
+    }
+    return {};
+}
+
+}  // namespace
+
+std::error_code ReadWholeFile(const fs::path& path, std::size_t maxBytes, std::string& out) {
+    // O_NONBLOCK: a FIFO at the path opens at once instead of waiting for a writer.
+    FileDescriptor fd(openRetrying(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY));
+    if (!fd.valid()) {
+        return lastError();
+    }
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0) {
+        return lastError();
+    }
+    if (S_ISDIR(st.st_mode)) {
+        return std::make_error_code(std::errc::is_a_directory);
+    }
+    if (S_ISREG(st.st_mode)) {
+        if (static_cast<unsigned long long>(st.st_size) > maxBytes) {
+            return std::make_error_code(std::errc::file_too_large);
+        }
+        out.reserve(static_cast<std::size_t>(st.st_size));
+    }
+    char chunk[64 * 1024];
+    for (;;) {
+        const ssize_t got = ::read(fd.get(), chunk, sizeof chunk);
+        if (got < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return lastError();
+        }
+        if (got == 0) {
+            return {};
+        }
+        if (out.size() + static_cast<std::size_t>(got) > maxBytes) {
+            return std::make_error_code(std::errc::file_too_large);
+        }
+        out.append(chunk, static_cast<std::size_t>(got));
+    }
+}
+
+std::error_code WriteNewFileDurably(const fs::path& path, std::string_view bytes,
+                                    const fs::path& modelFile) {
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
+        return lastError();
+    }
+    // O_EXCL never follows a link: anything planted at the path since the unlink makes the
+    // open fail rather than write through it.
+    FileDescriptor fd(openRetrying(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0666));
+    if (!fd.valid()) {
+        return lastError();
+    }
+    if (std::error_code ec = takeAccessFrom(fd.get(), modelFile)) {
+        return ec;
+    }
+    if (std::error_code ec = writeAll(fd.get(), bytes)) {
+        return ec;
+    }
+    if (std::error_code ec = syncRetrying(fd.get())) {
+        return ec;
+    }
+    return fd.close();
+}
+
+std::error_code ReplaceFile(const fs::path& from, const fs::path& to) {
+    if (::rename(from.c_str(), to.c_str()) != 0) {
+        return lastError();
+    }
+    return syncDirectory(to.parent_path());
+}
+
+std::error_code MoveNoReplace(const fs::path& from, const fs::path& to) {
+#if defined(RENAME_NOREPLACE)
+    // One atomic step where the kernel and the file system offer it.
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+        return syncDirectory(to.parent_path());
+    }
+    if (errno != EINVAL && errno != ENOSYS) {
+        return lastError();
+    }
+#endif
+    // A hard link fails with EEXIST when `to` exists, which makes it a no-replace move that
+    // every POSIX file system with links offers; the source name is dropped once it stands.
+    if (::link(from.c_str(), to.c_str()) != 0) {
+        return lastError();
+    }
+    if (::unlink(from.c_str()) != 0) {
+        return lastError();
+    }
+    return syncDirectory(to.parent_path());
+}
+
+std::error_code RemoveFile(const fs::path& path) {
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
+        return lastError();
+    }
+    return {};
+}
+
+std::string ErrorText(const std::error_code& ec) {
+    return ec.message();
+}
+
+std::string DisplayPath(const fs::path& path) {
+    return path.native();
+}
+
+unsigned long CurrentProcessId() {
+    return static_cast<unsigned long>(::getpid());
+}
+
+}  // namespace vexlor::platform

@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Sets up a fresh machine, builds every configuration, and runs every test.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+stage() { printf '\n==== %s ====\n' "$*"; }
+
+stage "setup"
+scripts/setup.sh
+
+stage "Linux build and tests"
+scripts/build.sh
+ctest --test-dir build --output-on-failure -j2
+
+stage "summary"
+echo "all stages passed"
