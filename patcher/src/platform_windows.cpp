@@ -1,0 +1,326 @@
+// Windows half of the platform layer. Wide-character Win32 calls throughout: a path reaches
+// the system exactly as std::filesystem holds it, whatever the user's code page.
+//
+// Access control: Windows has no permission bits. A new file takes the inheritable entries of
+// its directory's ACL, and the rename keeps them, so a replaced bindings file ends up with the
+// access the directory grants to every file in it -- the same as when the compositor writes
+// the file itself. The model file's explicit ACL, if it ever had one, is not copied; see
+// WriteNewFileDurably for what the model file means here.
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+// The header's ANSI/wide switch would rename the platform layer's ReplaceFile.
+#undef ReplaceFile
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+#include "platform.h"
+
+namespace vexlor::platform {
+
+namespace {
+
+std::error_code lastError() {
+    return {static_cast<int>(::GetLastError()), std::system_category()};
+}
+
+// Closes on every way out; only the explicit close() of the write path reports a failure.
+class Handle {
+  public:
+    explicit Handle(HANDLE handle) : handle_(handle) {}
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+    ~Handle() {
+        if (valid()) {
+            ::CloseHandle(handle_);
+        }
+    }
+    HANDLE get() const { return handle_; }
+    bool valid() const { return handle_ != INVALID_HANDLE_VALUE && handle_ != nullptr; }
+    std::error_code close() {
+        const HANDLE handle = handle_;
+        handle_ = INVALID_HANDLE_VALUE;
+        if (!::CloseHandle(handle)) {
+            return lastError();
+        }
+        return {};
+    }
+
+  private:
+    HANDLE handle_;
+};
+
+bool isNotFound(DWORD error) {
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+// A file or directory at `path` whose attributes make every rename over it fail for good:
+// waiting cannot help there, so such a refusal is reported at once.
+bool isPermanentlyUnreplaceable(const fs::path& path) {
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES &&
+           (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0;
+}
+
+// The refusals another process causes by holding the file open: a virus scanner, an indexer
+// or the compositor itself reading the file at that moment.
+bool isTransientRefusal(DWORD error) {
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ||
+           error == ERROR_LOCK_VIOLATION;
+}
+
+// Such a hold lasts a few milliseconds as a rule; a second in all is long enough for a scan
+// to finish and short enough that a file held open for good is reported promptly.
+constexpr int kReplaceAttempts = 10;
+constexpr std::chrono::milliseconds kReplaceRetryDelay{100};
+
+std::error_code writeAll(HANDLE file, std::string_view bytes) {
+    // WriteFile counts in DWORDs; write in pieces well below that.
+    constexpr std::size_t kMaxPiece = std::size_t{1} << 30;
+    while (!bytes.empty()) {
+        const DWORD piece = static_cast<DWORD>(std::min(bytes.size(), kMaxPiece));
+        DWORD written = 0;
+        if (!::WriteFile(file, bytes.data(), piece, &written, nullptr)) {
+            return lastError();
+        }
+        bytes.remove_prefix(written);
+    }
+    return {};
+}
+
+std::error_code checkReadableFile(HANDLE file, std::size_t maxBytes, std::size_t& size) {
+    // A pipe or a device (a console among them) could block a read for ever; a bindings
+    // file is never one, so such a thing is refused as an argument no file read accepts.
+    if (::GetFileType(file) != FILE_TYPE_DISK) {
+        return std::make_error_code(std::errc::invalid_argument);
+    }
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!::GetFileInformationByHandle(file, &info)) {
+        return lastError();
+    }
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        return std::make_error_code(std::errc::is_a_directory);
+    }
+    const unsigned long long fileSize =
+        (static_cast<unsigned long long>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    if (fileSize > maxBytes) {
+        return std::make_error_code(std::errc::file_too_large);
+    }
+    size = static_cast<std::size_t>(fileSize);
+    return {};
+}
+
+// Replaces lone UTF-16 surrogates with U+FFFD, so the conversion to UTF-8 has nothing it
+// could refuse, whatever the system's converter does with them.
+std::wstring withValidSurrogates(std::wstring text) {
+    constexpr wchar_t kReplacement = 0xFFFD;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const wchar_t c = text[i];
+        const bool high = c >= 0xD800 && c <= 0xDBFF;
+        const bool low = c >= 0xDC00 && c <= 0xDFFF;
+        if (high && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+            ++i;  // a valid pair
+        } else if (high || low) {
+            text[i] = kReplacement;
+        }
+    }
+    return text;
+}
+
+std::string toUtf8(const std::wstring& wide) {
+    if (wide.empty()) {
+        return {};
+    }
+    const std::wstring valid = withValidSurrogates(wide);
+    const int length = static_cast<int>(valid.size());
+    const int bytes =
+        ::WideCharToMultiByte(CP_UTF8, 0, valid.data(), length, nullptr, 0, nullptr, nullptr);
+    if (bytes <= 0) {
+        return "?";
+    }
+    std::string out(static_cast<std::size_t>(bytes), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, valid.data(), length, out.data(), bytes, nullptr, nullptr);
+    return out;
+}
+
+// System messages end in ".\r\n"; inside a log line the cause reads better without both.
+std::string trimMessageEnd(std::string text) {
+    while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == ' ')) {
+        text.pop_back();
+    }
+    if (!text.empty() && text.back() == '.') {
+        text.pop_back();
+    }
+    return text;
+}
+
+std::string systemMessage(DWORD code) {
+    wchar_t* buffer = nullptr;
+    const DWORD length = ::FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    if (length == 0 || buffer == nullptr) {
+        return "Windows error " + std::to_string(code);
+    }
+    std::wstring text(buffer, length);
+    ::LocalFree(buffer);
+    return trimMessageEnd(toUtf8(text));
+}
+
+// Backup semantics let a directory open too, so that it can be told apart and refused with a
+// clear reason instead of a bare "access denied". Sharing everything keeps the compositor
+// free to write or replace the file while we read it.
+HANDLE openForReading(const fs::path& path, DWORD extraAccess) {
+    return ::CreateFileW(path.c_str(), GENERIC_READ | extraAccess,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+// Looking at a file leaves even its access time as it was, so a status report changes
+// nothing at all. Telling the handle so needs the right to write attributes, which an ACL
+// may withhold; such callers read the ordinary way.
+HANDLE openLeavingAccessTime(const fs::path& path) {
+    HANDLE file = openForReading(path, FILE_WRITE_ATTRIBUTES);
+    if (file == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_ACCESS_DENIED) {
+        return openForReading(path, 0);
+    }
+    if (file != INVALID_HANDLE_VALUE) {
+        // "Do not update on this handle". A refusal only means the access time moves, as on
+        // a file system that keeps none exactly; the read itself is unaffected.
+        FILETIME keep{0xFFFFFFFF, 0xFFFFFFFF};
+        ::SetFileTime(file, nullptr, &keep, nullptr);
+    }
+    return file;
+}
+
+}  // namespace
+
+std::error_code ReadWholeFile(const fs::path& path, std::size_t maxBytes, std::string& out) {
+    Handle file(openLeavingAccessTime(path));
+    if (!file.valid()) {
+        return lastError();
+    }
+    std::size_t expected = 0;
+    if (std::error_code ec = checkReadableFile(file.get(), maxBytes, expected)) {
+        return ec;
+    }
+    out.reserve(expected);
+    // The size may change while we read; the limit holds for what is actually read.
+    char chunk[64 * 1024];
+    for (;;) {
+        DWORD got = 0;
+        if (!::ReadFile(file.get(), chunk, sizeof chunk, &got, nullptr)) {
+            return lastError();
+        }
+        if (got == 0) {
+            return {};
+        }
+        if (out.size() + got > maxBytes) {
+            return std::make_error_code(std::errc::file_too_large);
+        }
+        out.append(chunk, got);
+    }
+}
+
+// The model file gives nothing to the new file here: the ACL comes from the directory (see
+// the top of this file), and the read-only attribute is not copied, because a read-only
+// target refuses the rename over it anyway, and a read-only backup could not be removed by a
+// later unpatch.
+std::error_code WriteNewFileDurably(const fs::path& path, std::string_view bytes,
+                                    const fs::path& /*modelFile*/) {
+    if (!::DeleteFileW(path.c_str()) && !isNotFound(::GetLastError())) {
+        return lastError();
+    }
+    // CREATE_NEW with the reparse-point flag acts on a planted link itself and fails because
+    // the name exists, instead of writing through the link.
+    Handle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!file.valid()) {
+        return lastError();
+    }
+    if (std::error_code ec = writeAll(file.get(), bytes)) {
+        return ec;
+    }
+    if (!::FlushFileBuffers(file.get())) {
+        return lastError();
+    }
+    return file.close();
+}
+
+std::error_code ReplaceFile(const fs::path& from, const fs::path& to) {
+    // Write-through asks the system to finish the move on the disk before returning: the
+    // nearest Windows has to syncing the directory after a rename on POSIX.
+    constexpr DWORD kFlags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+    for (int attempt = 1;; ++attempt) {
+        if (::MoveFileExW(from.c_str(), to.c_str(), kFlags)) {
+            return {};
+        }
+        const DWORD error = ::GetLastError();
+        if (attempt == kReplaceAttempts || !isTransientRefusal(error) ||
+            isPermanentlyUnreplaceable(to)) {
+            return {static_cast<int>(error), std::system_category()};
+        }
+        std::this_thread::sleep_for(kReplaceRetryDelay);
+    }
+}
+
+std::error_code MoveNoReplace(const fs::path& from, const fs::path& to) {
+    // Without MOVEFILE_REPLACE_EXISTING the move itself refuses an existing target, in one
+    // step.
+    if (::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH)) {
+        return {};
+    }
+    const DWORD error = ::GetLastError();
+    if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) {
+        return std::make_error_code(std::errc::file_exists);
+    }
+    return {static_cast<int>(error), std::system_category()};
+}
+
+std::error_code SyncDirectoryOf(const fs::path& /*file*/) {
+    // MOVEFILE_WRITE_THROUGH has already finished the move on the disk.
+    return {};
+}
+
+std::error_code CheckMayReplace(const fs::path& file) {
+    const DWORD attributes = ::GetFileAttributesW(file.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = ::GetLastError();
+        return isNotFound(error) ? std::error_code{}
+                                 : std::error_code{static_cast<int>(error), std::system_category()};
+    }
+    if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        return {ERROR_ACCESS_DENIED, std::system_category()};
+    }
+    return {};
+}
+
+std::error_code RemoveFile(const fs::path& path) {
+    if (!::DeleteFileW(path.c_str()) && !isNotFound(::GetLastError())) {
+        return lastError();
+    }
+    return {};
+}
+
+std::string ErrorText(const std::error_code& ec) {
+    if (ec.category() == std::system_category()) {
+        return systemMessage(static_cast<DWORD>(ec.value()));
+    }
+    return ec.message();
+}
+
+std::string DisplayPath(const fs::path& path) {
+    return toUtf8(path.native());
+}
+
+unsigned long CurrentProcessId() {
+    return ::GetCurrentProcessId();
+}
+
+}  // namespace vexlor::platform
