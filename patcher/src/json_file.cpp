@@ -118,8 +118,16 @@ class BoundedDomBuilder final : public nlohmann::json_sax<json> {
 }  // namespace
 
 bool LoadJsonFile(const std::filesystem::path& path, JsonFile& out, std::string& cause) {
+    LoadFailure failure = LoadFailure::kNone;
+    return LoadJsonFile(path, out, cause, failure);
+}
+
+bool LoadJsonFile(const std::filesystem::path& path, JsonFile& out, std::string& cause,
+                  LoadFailure& failure) {
+    failure = LoadFailure::kNone;
     out.bytes.clear();
     if (std::error_code ec = platform::ReadWholeFile(path, kMaxFileBytes, out.bytes)) {
+        failure = LoadFailure::kRead;
         if (ec == std::errc::file_too_large) {
             cause = "larger than " + std::to_string(kMaxFileBytes >> 20) +
                     " MiB, more than any bindings file holds";
@@ -135,6 +143,7 @@ bool LoadJsonFile(const std::filesystem::path& path, JsonFile& out, std::string&
     const bool parsed = json::sax_parse(out.bytes, &builder, json::input_format_t::json,
                                         /*strict=*/false, /*ignore_comments=*/false);
     if (!parsed) {
+        failure = LoadFailure::kParse;
         cause = builder.refusal();
         return false;
     }

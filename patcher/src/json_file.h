@@ -30,6 +30,15 @@ struct JsonFile {
 // with the reason in `cause` (the system's message, the parser's, or a limit's).
 bool LoadJsonFile(const std::filesystem::path& path, JsonFile& out, std::string& cause);
 
+// Which step of LoadJsonFile refused the file: reading it (including the size limit), or
+// parsing it (including the depth and growth limits).
+enum class LoadFailure { kNone, kRead, kParse };
+
+// As above, and also says which step failed, for callers that report a file's state rather
+// than act on it.
+bool LoadJsonFile(const std::filesystem::path& path, JsonFile& out, std::string& cause,
+                  LoadFailure& failure);
+
 // True when `doc` is an object whose member `key` is the boolean true. Never adds a member.
 bool HasMarker(const nlohmann::json& doc, const char* key);
 

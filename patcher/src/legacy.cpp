@@ -48,13 +48,17 @@ bool HasLegacyMarker(const nlohmann::json& doc) {
     return HasMarker(doc, kLegacyMarkerKey);
 }
 
-void CleanupLegacyProfiles(const fs::path& bindingsDir, const std::string& controllerType,
-                           Logger log) {
-    const fs::path candidates[] = {
+std::array<fs::path, 2> LegacyProfilePaths(const fs::path& bindingsDir,
+                                           const std::string& controllerType) {
+    return {
         bindingsDir / fs::path("vrcompositor_bindings_" + controllerType + ".json"),
         bindingsDir / fs::path(controllerType + "_profile.json"),
     };
-    for (const fs::path& candidate : candidates) {
+}
+
+void CleanupLegacyProfiles(const fs::path& bindingsDir, const std::string& controllerType,
+                           Logger log) {
+    for (const fs::path& candidate : LegacyProfilePaths(bindingsDir, controllerType)) {
         cleanupCandidate(candidate, log);
     }
 }

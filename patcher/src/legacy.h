@@ -2,6 +2,7 @@
 #ifndef VEXLOR_LEGACY_H_
 #define VEXLOR_LEGACY_H_
 
+#include <array>
 #include <filesystem>
 #include <string>
 
@@ -13,6 +14,11 @@ namespace vexlor {
 
 // True when `doc` is an object whose legacy marker member is the boolean true.
 bool HasLegacyMarker(const nlohmann::json& doc);
+
+// "vrcompositor_bindings_<type>.json" and "<type>_profile.json" in `bindingsDir`: the files an
+// older release wrote for `controllerType`.
+std::array<std::filesystem::path, 2> LegacyProfilePaths(const std::filesystem::path& bindingsDir,
+                                                        const std::string& controllerType);
 
 // Removes "vrcompositor_bindings_<type>.json" and "<type>_profile.json" from `bindingsDir`
 // when they carry either marker; files without one are left alone and named in the log. No

@@ -115,11 +115,25 @@ std::error_code takeAccessFrom(int fd, const fs::path& modelFile) {
     return {};
 }
 
+// O_NONBLOCK: a FIFO at the path opens at once instead of waiting for a writer.
+// O_NOATIME: looking at a file leaves even its access time as it was, so a status report
+// changes nothing at all. The kernel grants it to the file's owner and to privileged callers
+// only and answers EPERM to others, who then read the ordinary way.
+int openForReading(const fs::path& path) {
+    const int flags = O_RDONLY | O_NONBLOCK | O_NOCTTY;
+#if defined(O_NOATIME)
+    const int fd = openRetrying(path.c_str(), flags | O_NOATIME);
+    if (fd >= 0 || errno != EPERM) {
+        return fd;
+    }
+#endif
+    return openRetrying(path.c_str(), flags);
+}
+
 }  // namespace
 
 std::error_code ReadWholeFile(const fs::path& path, std::size_t maxBytes, std::string& out) {
-    // O_NONBLOCK: a FIFO at the path opens at once instead of waiting for a writer.
-    FileDescriptor fd(openRetrying(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY));
+    FileDescriptor fd(openForReading(path));
     if (!fd.valid()) {
         return lastError();
     }
@@ -182,14 +196,14 @@ std::error_code ReplaceFile(const fs::path& from, const fs::path& to) {
     if (::rename(from.c_str(), to.c_str()) != 0) {
         return lastError();
     }
-    return syncDirectory(to.parent_path());
+    return {};
 }
 
 std::error_code MoveNoReplace(const fs::path& from, const fs::path& to) {
 #if defined(RENAME_NOREPLACE)
     // One atomic step where the kernel and the file system offer it.
     if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
-        return syncDirectory(to.parent_path());
+        return {};
     }
     if (errno != EINVAL && errno != ENOSYS) {
         return lastError();
@@ -203,7 +217,19 @@ std::error_code MoveNoReplace(const fs::path& from, const fs::path& to) {
     if (::unlink(from.c_str()) != 0) {
         return lastError();
     }
-    return syncDirectory(to.parent_path());
+    return {};
+}
+
+std::error_code SyncDirectoryOf(const fs::path& file) {
+    return syncDirectory(file.parent_path());
+}
+
+std::error_code CheckMayReplace(const fs::path& file) {
+    // The effective ids decide, as they would for opening the file for writing.
+    if (::faccessat(AT_FDCWD, file.c_str(), W_OK, AT_EACCESS) != 0 && errno != ENOENT) {
+        return lastError();
+    }
+    return {};
 }
 
 std::error_code RemoveFile(const fs::path& path) {

@@ -1,0 +1,81 @@
+#include "tool.h"
+
+#include "arguments.h"
+#include "command_line.h"
+#include "status.h"
+#include "vexlor/bindings.h"
+
+namespace vexlor::cli {
+
+namespace {
+
+// The library's messages already end in "\n" and go out exactly as given; flushing each
+// keeps them in order with anything else written to the same stream.
+Logger loggerFor(const Invocation& invocation, std::ostream& err) {
+    if (invocation.quiet) {
+        return {};
+    }
+    return [&err](const char* message) { err << message << std::flush; };
+}
+
+int exitFor(bool succeeded) {
+    return succeeded ? kExitSuccess : kExitFailure;
+}
+
+int runStatus(const Invocation& invocation, std::ostream& out, std::ostream& err) {
+    const std::filesystem::path dir = PathFromUtf8(invocation.bindingsDir);
+    if (const std::string problem = DirectoryProblem(dir); !problem.empty()) {
+        err << "vexlor-bindings: error: " << problem << "\n";
+        return kExitFailure;
+    }
+    const DirectoryStatus status = InspectDirectory(dir);
+    if (invocation.json) {
+        // A directory name that is not valid UTF-8 is shown with replacement characters
+        // rather than making the whole report fail.
+        out << StatusToJson(status).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)
+            << "\n";
+    } else {
+        out << FormatStatusText(status);
+    }
+    return kExitSuccess;
+}
+
+int runCommand(const Invocation& invocation, std::ostream& out, std::ostream& err) {
+    switch (invocation.command) {
+        case Command::kPatch:
+            return exitFor(PatchGenericHmdBindingsFile(PathFromUtf8(invocation.bindingsDir),
+                                                       loggerFor(invocation, err)));
+        case Command::kUnpatch:
+            return exitFor(UnpatchGenericHmdBindingsFile(PathFromUtf8(invocation.bindingsDir),
+                                                         loggerFor(invocation, err)));
+        case Command::kStatus:
+            return runStatus(invocation, out, err);
+        case Command::kHelp:
+            out << HelpText();
+            return kExitSuccess;
+        case Command::kVersion:
+            out << "vexlor-bindings " << VEXLOR_VERSION << "\n";
+            return kExitSuccess;
+    }
+    return kExitFailure;
+}
+
+}  // namespace
+
+int RunTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    const ParseResult parsed = ParseCommandLine(args);
+    if (!parsed.usageError.empty()) {
+        err << "vexlor-bindings: " << parsed.usageError << "\n" << UsageText();
+        return kExitUsage;
+    }
+    int status = runCommand(parsed.invocation, out, err);
+    // A report that did not reach its reader is a failure, not a success.
+    out.flush();
+    if (!out) {
+        err << "vexlor-bindings: error: cannot write to standard output\n";
+        status = kExitFailure;
+    }
+    return status;
+}
+
+}  // namespace vexlor::cli

@@ -1,0 +1,513 @@
+// vexlor-bindings as its users run it: a real process on real directories.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "process.h"
+#include "test_support.h"
+
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#endif
+
+namespace vexlor::testing {
+namespace {
+
+using json = nlohmann::json;
+
+const char* const kBindingsName = "vrcompositor_bindings_generic_hmd.json";
+const char* const kBackupName = "vrcompositor_bindings_generic_hmd.json.vexlor_backup";
+const char* const kLegacyBindingsName = "vrcompositor_bindings_lighthouse_hmd.json";
+const char* const kLegacyProfileName = "lighthouse_hmd_profile.json";
+
+const std::string kOriginal =
+    "{\n"
+    "    \"bindings\": {\n"
+    "        \"/actions/main\": {\n"
+    "            \"sources\": []\n"
+    "        }\n"
+    "    },\n"
+    "    \"controller_type\": \"generic_hmd\"\n"
+    "}";
+
+ProcessResult Tool(const std::vector<std::string>& args, const fs::path& workingDir = {}) {
+    return RunProcess(VEXLOR_BINDINGS_EXE, args, workingDir);
+}
+
+std::string Arg(const fs::path& path) {
+    return path.u8string();
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+bool HasLine(const std::string& text, const std::string& line) {
+    const std::vector<std::string> lines = Lines(text);
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+// The status line that describes `what`, e.g. "backup" -> "backup: absent".
+std::string LineAbout(const std::string& text, const std::string& what) {
+    for (const std::string& line : Lines(text)) {
+        if (line.rfind(what + ": ", 0) == 0) {
+            return line;
+        }
+    }
+    return "(no line about " + what + ")";
+}
+
+json StatusJson(const fs::path& dir) {
+    const ProcessResult r = Tool({"status", Arg(dir), "--json"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    return json::parse(r.out);
+}
+
+// stat's timestamps to the nanosecond, which std::filesystem does not offer; ctime moves on
+// every change to an entry, even one that puts the old mtime back. Empty where the system
+// has no such times.
+std::string PreciseTimes(const fs::path& path) {
+#if !defined(_WIN32)
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) {
+        return "stat failed";
+    }
+    std::ostringstream times;
+    times << " atime " << st.st_atim.tv_sec << "." << st.st_atim.tv_nsec << " mtime "
+          << st.st_mtim.tv_sec << "." << st.st_mtim.tv_nsec << " ctime " << st.st_ctim.tv_sec << "."
+          << st.st_ctim.tv_nsec;
+    return times.str();
+#else
+    (void)path;
+    return "";
+#endif
+}
+
+std::string EntryPicture(const fs::path& path) {
+    std::ostringstream picture;
+    const fs::file_status status = fs::symlink_status(path);
+    picture << path.filename().u8string() << " type " << static_cast<int>(status.type());
+    if (fs::is_regular_file(status)) {
+        picture << " size " << fs::file_size(path);
+    }
+    picture << " written " << fs::last_write_time(path).time_since_epoch().count()
+            << PreciseTimes(path);
+    return picture.str();
+}
+
+// The type, size and timestamps of `dir` and of each of `names` in it, found without
+// reading any content or listing the directory (either could itself move an access time).
+std::vector<std::string> MetadataPicture(const fs::path& dir,
+                                         const std::vector<std::string>& names) {
+    std::vector<std::string> pictures{EntryPicture(dir)};
+    for (const std::string& name : names) {
+        pictures.push_back(EntryPicture(dir / fs::u8path(name)));
+    }
+    return pictures;
+}
+
+std::string Patched(const fs::path& dir) {
+    const ProcessResult r = Tool({"patch", Arg(dir), "--quiet"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    return ReadBytes(dir / kBindingsName);
+}
+
+TEST(CliPatch, PatchesAndTellsTheLibraryMessagesOnStandardErrorOnly) {
+    TempDir dir;
+    WriteBytes(dir / kBindingsName, kOriginal);
+
+    const ProcessResult r = Tool({"patch", Arg(dir.path())});
+
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "Vexlor[patch]: backed up original to " + Shown(dir / kBackupName) +
+                         "\nVexlor[patch]: patched " + Shown(dir / kBindingsName) + "\n");
+    EXPECT_EQ(ReadBytes(dir / kBackupName), kOriginal);
+    EXPECT_TRUE(json::parse(ReadBytes(dir / kBindingsName)).value("vexlor_patched_v2", false));
+
+    const ProcessResult again = Tool({"patch", Arg(dir.path())});
+    EXPECT_EQ(again.exitCode, 0);
+    EXPECT_EQ(again.err, "Vexlor[patch]: generic_hmd bindings already patched\n");
+}
+
+TEST(CliPatch, QuietAnywhereSilencesTheMessagesButNotTheOutcome) {
+    TempDir dir;
+    WriteBytes(dir / kBindingsName, kOriginal);
+
+    const ProcessResult patched = Tool({"--quiet", "patch", Arg(dir.path())});
+    EXPECT_EQ(patched.exitCode, 0);
+    EXPECT_EQ(patched.out, "");
+    EXPECT_EQ(patched.err, "");
+    EXPECT_TRUE(fs::exists(dir / kBackupName));
+
+    const ProcessResult unpatched = Tool({"unpatch", "--quiet", Arg(dir.path())});
+    EXPECT_EQ(unpatched.exitCode, 0);
+    EXPECT_EQ(unpatched.err, "");
+    EXPECT_EQ(ReadBytes(dir / kBindingsName), kOriginal);
+
+    TempDir empty;
+    const ProcessResult failed = Tool({"patch", Arg(empty.path()), "--quiet"});
+    EXPECT_EQ(failed.exitCode, 1);
+    EXPECT_EQ(failed.err, "");
+}
+
+TEST(CliPatch, ExitsOneWhenTheLibraryRefuses) {
+    TempDir missing;
+    const ProcessResult noFile = Tool({"patch", Arg(missing.path())});
+    EXPECT_EQ(noFile.exitCode, 1);
+    EXPECT_EQ(noFile.out, "");
+    EXPECT_EQ(noFile.err, "Vexlor[patch]: generic_hmd bindings missing at " +
+                              Shown(missing / kBindingsName) + "\n");
+
+    TempDir array;
+    WriteBytes(array / kBindingsName, "[1, 2]");
+    const ProcessResult notObject = Tool({"patch", Arg(array.path())});
+    EXPECT_EQ(notObject.exitCode, 1);
+    EXPECT_EQ(notObject.err, "Vexlor[patch]: " + Shown(array / kBindingsName) +
+                                 " is not a JSON object -- leaving alone\n");
+    EXPECT_EQ(ReadBytes(array / kBindingsName), "[1, 2]");
+}
+
+TEST(CliUnpatch, RestoresTheOriginalAndExitsZeroWhenThereIsNothingToDo) {
+    TempDir dir;
+    WriteBytes(dir / kBindingsName, kOriginal);
+    Patched(dir.path());
+
+    const ProcessResult r = Tool({"unpatch", Arg(dir.path())});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "Vexlor[unpatch]: restored " + Shown(dir / kBindingsName) + " from " +
+                         Shown(dir / kBackupName) + "\n");
+    EXPECT_EQ(ReadBytes(dir / kBindingsName), kOriginal);
+
+    TempDir empty;
+    const ProcessResult nothing = Tool({"unpatch", Arg(empty.path())});
+    EXPECT_EQ(nothing.exitCode, 0);
+    EXPECT_EQ(nothing.err, "Vexlor[unpatch]: target missing at " + Shown(empty / kBindingsName) +
+                               " (nothing to do)\n");
+}
+
+TEST(CliUnpatch, ExitsOneWhenTheFileCannotBeParsed) {
+    TempDir dir;
+    WriteBytes(dir / kBindingsName, "{ not json");
+    const ProcessResult r = Tool({"unpatch", Arg(dir.path())});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err.rfind("Vexlor[unpatch]: failed to parse " + Shown(dir / kBindingsName), 0), 0u)
+        << r.err;
+    EXPECT_EQ(ReadBytes(dir / kBindingsName), "{ not json");
+}
+
+TEST(CliStatus, FollowsAPatchAndAnUnpatch) {
+    TempDir dir;
+    WriteBytes(dir / kBindingsName, kOriginal);
+    const std::string original =
+        "directory: " + Shown(dir.path()) +
+        "\n"
+        "bindings file: not patched\n"
+        "backup: absent\n"
+        "temporary file: absent\n"
+        "backup temporary file: absent\n"
+        "legacy profile vrcompositor_bindings_lighthouse_hmd.json: absent\n"
+        "legacy profile lighthouse_hmd_profile.json: absent\n";
+    const ProcessResult before = Tool({"status", Arg(dir.path())});
+    EXPECT_EQ(before.exitCode, 0);
+    EXPECT_EQ(before.out, original);
+    EXPECT_EQ(before.err, "");
+
+    Patched(dir.path());
+    const ProcessResult patched = Tool({"status", Arg(dir.path())});
+    EXPECT_EQ(patched.exitCode, 0);
+    EXPECT_EQ(LineAbout(patched.out, "bindings file"),
+              "bindings file: patched (vexlor_patched_v2)");
+    EXPECT_EQ(LineAbout(patched.out, "backup"),
+              "backup: present, " + std::to_string(kOriginal.size()) + " bytes");
+
+    ASSERT_EQ(Tool({"unpatch", Arg(dir.path()), "--quiet"}).exitCode, 0);
+    const ProcessResult unpatched = Tool({"status", Arg(dir.path())});
+    EXPECT_EQ(unpatched.exitCode, 0);
+    EXPECT_EQ(LineAbout(unpatched.out, "bindings file"), "bindings file: not patched");
+    // The backup stays: it is the only copy of the original that no write ever touches.
+    EXPECT_EQ(LineAbout(unpatched.out, "backup"),
+              "backup: present, " + std::to_string(kOriginal.size()) + " bytes");
+}
+
+TEST(CliStatus, NamesEveryStateOfTheBindingsFile) {
+    struct Case {
+        std::string content;
+        std::string expectedLine;
+        std::string expectedState;
+    };
+    const Case cases[] = {
+        {"{\"vexlor_patched_v1\": true}",
+         "bindings file: patched by an older release "
+         "(vexlor_patched_v1)",
+         "patched_legacy"},
+        {"{\"vexlor_patched_v2\": \"yes\"}", "bindings file: not patched", "not_patched"},
+        {"[1, 2]", "bindings file: not a JSON object (array)", "not_object"},
+        {"\"text\"", "bindings file: not a JSON object (string)", "not_object"},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        WriteBytes(dir / kBindingsName, c.content);
+        const ProcessResult r = Tool({"status", Arg(dir.path())});
+        EXPECT_EQ(r.exitCode, 0) << c.content;
+        EXPECT_EQ(LineAbout(r.out, "bindings file"), c.expectedLine) << c.content;
+        EXPECT_EQ(StatusJson(dir.path())["bindings_file"]["state"], c.expectedState) << c.content;
+    }
+}
+
+TEST(CliStatus, TellsUnreadableFromNotJson) {
+    TempDir dir;
+    WriteBytes(dir / kBindingsName, "{\"a\": 1 // comment\n}");
+    const ProcessResult notJson = Tool({"status", Arg(dir.path())});
+    EXPECT_EQ(notJson.exitCode, 0);
+    EXPECT_EQ(LineAbout(notJson.out, "bindings file").rfind("bindings file: not JSON: ", 0), 0u)
+        << notJson.out;
+    const json notJsonFacts = StatusJson(dir.path())["bindings_file"];
+    EXPECT_EQ(notJsonFacts["state"], "not_json");
+    EXPECT_NE(notJsonFacts.value("detail", ""), "");
+
+    // A directory where the file should be cannot be read as one.
+    fs::remove(dir / kBindingsName);
+    fs::create_directory(dir / kBindingsName);
+    const ProcessResult directory = Tool({"status", Arg(dir.path())});
+    EXPECT_EQ(directory.exitCode, 0);
+    EXPECT_EQ(LineAbout(directory.out, "bindings file").rfind("bindings file: not readable: ", 0),
+              0u)
+        << directory.out;
+    EXPECT_EQ(StatusJson(dir.path())["bindings_file"]["state"], "not_readable");
+
+    // Over the size limit: refused before a byte is read, so a sparse file is enough.
+    fs::remove(dir / kBindingsName);
+    WriteBytes(dir / kBindingsName, "");
+    fs::resize_file(dir / kBindingsName, (std::uintmax_t{64} << 20) + 1);
+    const ProcessResult huge = Tool({"status", Arg(dir.path())});
+    EXPECT_EQ(LineAbout(huge.out, "bindings file"),
+              "bindings file: not readable: larger than 64 MiB, more than any bindings file holds");
+}
+
+TEST(CliStatus, ReportsAFileItMayNotOpenAsNotReadable) {
+    TempDir dir;
+    WriteBytes(dir / kBindingsName, kOriginal);
+    fs::permissions(dir / kBindingsName, fs::perms::none);
+    if (std::ifstream(dir / kBindingsName).is_open()) {
+        GTEST_SKIP() << "file permissions do not keep this user out (privileged user or a "
+                        "system without them)";
+    }
+    const ProcessResult r = Tool({"status", Arg(dir.path())});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(LineAbout(r.out, "bindings file").rfind("bindings file: not readable: ", 0), 0u)
+        << r.out;
+}
+
+TEST(CliStatus, ReportsLeftoverTemporaryFilesAndLegacyProfiles) {
+    TempDir dir;
+    WriteBytes(dir / (std::string(kBindingsName) + ".vexlor_tmp"), "{\"half");
+    WriteBytes(dir / (std::string(kBackupName) + ".vexlor_tmp"), "x");
+    WriteBytes(dir / kLegacyBindingsName, "{\"vexlor_patched_v1\": true}");
+    WriteBytes(dir / kLegacyProfileName, "{\"vexlor_patched_v1\": false}");
+
+    const ProcessResult r = Tool({"status", Arg(dir.path())});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out, "directory: " + Shown(dir.path()) +
+                         "\n"
+                         "bindings file: missing\n"
+                         "backup: absent\n"
+                         "temporary file: present, 6 bytes\n"
+                         "backup temporary file: present, 1 byte\n"
+                         "legacy profile vrcompositor_bindings_lighthouse_hmd.json: ours "
+                         "(vexlor_patched_v1)\n"
+                         "legacy profile lighthouse_hmd_profile.json: not ours\n");
+
+    WriteBytes(dir / kLegacyProfileName, "{\"vexlor_patched_v2\": true}");
+    EXPECT_TRUE(HasLine(Tool({"status", Arg(dir.path())}).out,
+                        "legacy profile lighthouse_hmd_profile.json: ours (vexlor_patched_v2)"));
+}
+
+TEST(CliStatus, JsonHoldsTheSameFacts) {
+    TempDir dir;
+    WriteBytes(dir / kBindingsName, kOriginal);
+    Patched(dir.path());
+    WriteBytes(dir / kLegacyProfileName, "{}");
+
+    const ProcessResult r = Tool({"status", "--json", Arg(dir.path())});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << "one object on one line";
+    const json facts = json::parse(r.out);
+    EXPECT_EQ(facts["format_version"], 1);
+    EXPECT_EQ(facts["directory"], Arg(dir.path()));
+    EXPECT_EQ(facts["bindings_file"],
+              json({{"state", "patched"}, {"marker", "vexlor_patched_v2"}}));
+    EXPECT_EQ(facts["backup"], json({{"state", "present"}, {"size", kOriginal.size()}}));
+    EXPECT_EQ(facts["temporary_file"], json({{"state", "absent"}}));
+    EXPECT_EQ(facts["backup_temporary_file"], json({{"state", "absent"}}));
+    EXPECT_EQ(facts["legacy_profiles"], json({{kLegacyBindingsName, {{"state", "absent"}}},
+                                              {kLegacyProfileName, {{"state", "not_ours"}}}}));
+}
+
+TEST(CliStatus, ChangesNothingInTheDirectory) {
+    TempDir dir;
+    const std::map<std::string, std::string> files = {
+        {kBindingsName, "{\"vexlor_patched_v2\": true, \"bindings\": {}}"},
+        {kBackupName, kOriginal},
+        {std::string(kBindingsName) + ".vexlor_tmp", "{\"half"},
+        {std::string(kBackupName) + ".vexlor_tmp", "{"},
+        {kLegacyBindingsName, "{\"vexlor_patched_v1\": true}"},
+        {kLegacyProfileName, "not json"},
+        {"unrelated.json", "{}"},
+    };
+    for (const auto& [name, bytes] : files) {
+        WriteBytes(dir / name, bytes);
+    }
+    fs::create_directory(dir / "subdir");
+    const std::vector<std::string> names = ListDir(dir.path());
+    const std::vector<std::string> before = MetadataPicture(dir.path(), names);
+
+    EXPECT_EQ(Tool({"status", Arg(dir.path())}).exitCode, 0);
+    EXPECT_EQ(Tool({"status", Arg(dir.path()), "--json"}).exitCode, 0);
+
+    EXPECT_EQ(MetadataPicture(dir.path(), names), before);
+    EXPECT_EQ(ListDir(dir.path()), names);
+    for (const auto& [name, bytes] : files) {
+        EXPECT_EQ(ReadBytes(dir / name), bytes) << name;
+    }
+}
+
+TEST(CliStatus, ExitsOneForADirectoryThatIsNotThere) {
+    TempDir dir;
+    const fs::path missing = dir / "missing";
+    const ProcessResult r = Tool({"status", Arg(missing)});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "vexlor-bindings: error: no such directory: " + Shown(missing) + "\n");
+    EXPECT_FALSE(fs::exists(missing));
+
+    WriteBytes(dir / "plain", "");
+    const ProcessResult file = Tool({"status", Arg(dir / "plain"), "--json"});
+    EXPECT_EQ(file.exitCode, 1);
+    EXPECT_EQ(file.out, "");
+    EXPECT_EQ(file.err, "vexlor-bindings: error: not a directory: " + Shown(dir / "plain") + "\n");
+}
+
+TEST(CliPaths, AcceptsADirectoryRelativeToTheWorkingDirectory) {
+    TempDir parent;
+    fs::create_directory(parent / "steamvr");
+    WriteBytes(parent / "steamvr" / kBindingsName, kOriginal);
+
+    const ProcessResult patched = Tool({"patch", "steamvr", "--quiet"}, parent.path());
+    EXPECT_EQ(patched.exitCode, 0) << patched.err;
+    EXPECT_TRUE(fs::exists(parent / "steamvr" / kBackupName));
+
+    const ProcessResult status = Tool({"status", "."}, parent / "steamvr");
+    EXPECT_EQ(status.exitCode, 0);
+    EXPECT_TRUE(HasLine(status.out, "directory: .")) << status.out;
+    EXPECT_TRUE(HasLine(status.out, "bindings file: patched (vexlor_patched_v2)")) << status.out;
+}
+
+TEST(CliPaths, HandlesANonAsciiDirectoryName) {
+    TempDir parent;
+    const fs::path dir = parent / fs::u8path(u8"R\u00e9glages \u65e5\u672c");
+    fs::create_directory(dir);
+    WriteBytes(dir / kBindingsName, kOriginal);
+
+    const ProcessResult patched = Tool({"patch", Arg(dir)});
+    EXPECT_EQ(patched.exitCode, 0) << patched.err;
+    EXPECT_NE(patched.err.find(Shown(dir / kBindingsName)), std::string::npos) << patched.err;
+    EXPECT_EQ(ReadBytes(dir / kBackupName), kOriginal);
+
+    EXPECT_TRUE(HasLine(Tool({"status", Arg(dir)}).out, "directory: " + Arg(dir)));
+    EXPECT_EQ(StatusJson(dir)["directory"], Arg(dir));
+    EXPECT_EQ(Tool({"unpatch", Arg(dir), "--quiet"}).exitCode, 0);
+    EXPECT_EQ(ReadBytes(dir / kBindingsName), kOriginal);
+}
+
+TEST(CliUsage, BadCommandLinesExitTwoWithTheUsageOnStandardError) {
+    TempDir dir;
+    const std::vector<std::vector<std::string>> badLines = {
+        {},
+        {"frobnicate", Arg(dir.path())},
+        {"patch"},
+        {"status", Arg(dir.path()), "extra"},
+        {"patch", Arg(dir.path()), "--force"},
+        {"unpatch", Arg(dir.path()), "--json"},
+        {"--quiet"},
+    };
+    for (const std::vector<std::string>& args : badLines) {
+        const ProcessResult r = Tool(args);
+        const std::string shown = args.empty() ? "(no arguments)" : args[0];
+        EXPECT_EQ(r.exitCode, 2) << shown;
+        EXPECT_EQ(r.out, "") << shown;
+        EXPECT_EQ(r.err.rfind("vexlor-bindings: ", 0), 0u) << r.err;
+        EXPECT_NE(r.err.find("\nusage: vexlor-bindings patch   BINDINGS_DIR"), std::string::npos)
+            << r.err;
+    }
+    EXPECT_TRUE(ListDir(dir.path()).empty());
+}
+
+TEST(CliUsage, DoubleDashLetsADirectoryStartWithADash) {
+    TempDir parent;
+    fs::create_directory(parent / "-odd");
+    const ProcessResult r = Tool({"status", "--", "-odd"}, parent.path());
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(HasLine(r.out, "directory: -odd"));
+}
+
+TEST(CliUsage, HelpAndVersionGoToStandardOutput) {
+    const ProcessResult help = Tool({"--help"});
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_EQ(help.err, "");
+    EXPECT_EQ(help.out.rfind("usage: vexlor-bindings patch   BINDINGS_DIR", 0), 0u) << help.out;
+    EXPECT_NE(help.out.find("Exit status:"), std::string::npos);
+    EXPECT_EQ(Tool({"status", "--help"}).out, help.out);
+
+    const ProcessResult version = Tool({"--version"});
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_EQ(version.err, "");
+    const std::vector<std::string> lines = Lines(version.out);
+    ASSERT_EQ(lines.size(), 1u) << version.out;
+    EXPECT_EQ(lines[0].rfind("vexlor-bindings ", 0), 0u);
+    const std::string number = lines[0].substr(std::string("vexlor-bindings ").size());
+    EXPECT_FALSE(number.empty());
+    EXPECT_EQ(number.find_first_not_of("0123456789."), std::string::npos) << number;
+}
+
+// Memory running out mid-read is the one failure a user can provoke from outside; it must
+// end in one line and status 1, never an abort.
+TEST(CliErrors, AnExceptionEndsInOneLineAndStatusOne) {
+    const fs::path shell = "/bin/sh";
+    if (!fs::exists(shell)) {
+        GTEST_SKIP() << "needs a POSIX shell to limit the program's memory";
+    }
+    const std::string limit = "ulimit -v 49152 && exec \"$0\" \"$@\"";
+    const ProcessResult baseline =
+        RunProcess(shell, {"-c", limit, VEXLOR_BINDINGS_EXE, "--version"});
+    if (baseline.exitCode != 0) {
+        GTEST_SKIP() << "the program cannot run under a memory limit here: " << baseline.err;
+    }
+    TempDir dir;
+    WriteBytes(dir / kBindingsName, "");
+    fs::resize_file(dir / kBindingsName, std::uintmax_t{60} << 20);
+
+    const ProcessResult r =
+        RunProcess(shell, {"-c", limit, VEXLOR_BINDINGS_EXE, "status", Arg(dir.path())});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(Lines(r.err).size(), 1u) << r.err;
+    EXPECT_EQ(r.err.rfind("vexlor-bindings: error: ", 0), 0u) << r.err;
+}
+
+}  // namespace
+}  // namespace vexlor::testing
