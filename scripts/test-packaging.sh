@@ -1,0 +1,191 @@
+#!/usr/bin/env bash
+# Proves that the system is usable once installed, by a project that has never seen this tree:
+#   1. `cmake --install` into a staging prefix; a consumer project outside the tree finds the
+#      CMake package there (and only there), builds and runs a patch/unpatch round trip; the
+#      same program also builds from the pkg-config file alone.
+#   2. The .deb: installed with dpkg, its programs and its library used from /usr, removed again.
+#   3. The Windows zip from the cross build holds the programs, and they run under wine.
+# Needs root (dpkg -i) and the packages of scripts/setup.sh. Builds in build-pkg/ and
+# build-pkg-win/; everything else happens in a temporary directory that is removed at the end,
+# and the .deb is removed even when a check fails.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+linux_build=$root/build-pkg
+windows_build=$root/build-pkg-win
+consumer_source=$root/tests/consumer
+cxx=${CXX:-c++}
+
+stage() { printf '\n---- packaging: %s ----\n' "$*"; }
+fail() {
+    echo "test-packaging: FAIL: $*" >&2
+    exit 1
+}
+
+work=$(mktemp -d)
+installed_package=""
+cleanup() {
+    local status=$?
+    if [ -n "$installed_package" ]; then
+        if ! dpkg -r "$installed_package" >/dev/null; then
+            echo "test-packaging: FAIL: could not remove package $installed_package" >&2
+            status=1
+        fi
+    fi
+    rm -rf "$work"
+    exit "$status"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+[ "$(id -u)" -eq 0 ] || fail "must run as root: the .deb is installed with dpkg -i"
+
+# Runs a command with its output kept aside, and shows that output only when the command fails.
+quietly() {
+    if ! "$@" >"$work/last-output" 2>&1; then
+        cat "$work/last-output" >&2
+        return 1
+    fi
+}
+
+# An installed file must work wherever it lands, so it may name neither this source tree nor
+# its build trees; and the in-tree helper targets must stay out of the package.
+check_installed_tree() {
+    local tree=$1 what=$2 hits
+    hits=$(grep -rlF -- "$root" "$tree" || true)
+    [ -z "$hits" ] || fail "$what: files name the build machine's path $root: $hits"
+    hits=$(grep -rlE -- 'vexlor_bindings_internal|vexlor_build_options' "$tree" || true)
+    [ -z "$hits" ] || fail "$what: files refer to in-tree targets: $hits"
+    hits=$(cd "$tree" && find . -path '*/include/*' -type f | sed 's|.*/include/||' | sort)
+    [ "$hits" = "vexlor/bindings.h" ] || fail "$what: headers installed are not just vexlor/bindings.h: $hits"
+}
+
+# Writes a small bindings document, patches and unpatches it with the given vexlor-bindings,
+# and checks the marker, the backup and the restored bytes.
+cli_round_trip() {
+    local tool=$1 dir=$2
+    local file=$dir/vrcompositor_bindings_generic_hmd.json
+    mkdir -p "$dir"
+    printf '{\n    "bindings": {},\n    "controller_type": "generic_hmd"\n}' >"$file"
+    cp "$file" "$work/original.json"
+    quietly "$tool" patch "$dir" || fail "$tool patch $dir failed"
+    grep -q '"vexlor_patched_v2": true' "$file" || fail "$tool patch: no marker in $file"
+    cmp -s "$work/original.json" "$file.vexlor_backup" || fail "$tool patch: backup differs from the original"
+    quietly "$tool" unpatch "$dir" || fail "$tool unpatch $dir failed"
+    cmp -s "$work/original.json" "$file" || fail "$tool unpatch: original bytes not restored"
+}
+
+# Configures and builds the consumer project in $1 with the extra arguments given, checks that
+# it found the package in the directory $2, and runs its round trip.
+build_and_run_consumer() {
+    local build=$1 expected_dir=$2 found
+    shift 2
+    cmake -S "$consumer_source" -B "$build" -G Ninja "$@" >/dev/null
+    found=$(sed -n 's/^vexlor_bindings_DIR:PATH=//p' "$build/CMakeCache.txt")
+    [ "$found" = "$expected_dir" ] || fail "consumer found the package in '$found', expected '$expected_dir'"
+    cmake --build "$build" >/dev/null
+    quietly "$build/vexlor_consumer" "$build/scratch" || fail "consumer round trip against $expected_dir"
+}
+
+stage "Linux build"
+cmake -S . -B "$linux_build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
+    -DVEXLOR_BUILD_TESTS=OFF >/dev/null
+cmake --build "$linux_build" -j2
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$linux_build/CMakeCache.txt")
+[ -n "$version" ] || fail "no project version in $linux_build/CMakeCache.txt"
+multiarch_libdir=$(sed -n 's/^CMAKE_INSTALL_LIBDIR:PATH=//p' "$linux_build/CMakeCache.txt")
+
+stage "install into a staging prefix, use it from a project outside the tree"
+prefix=$work/stage
+cmake --install "$linux_build" --prefix "$prefix" >/dev/null
+check_installed_tree "$prefix" "staged install"
+for f in bin/vexlor-bindings bin/vexlor-verify "$multiarch_libdir/libvexlor_bindings.a" \
+    "$multiarch_libdir/cmake/vexlor_bindings/vexlor_bindingsConfig.cmake" \
+    "$multiarch_libdir/cmake/vexlor_bindings/vexlor_bindingsConfigVersion.cmake" \
+    "$multiarch_libdir/pkgconfig/vexlor_bindings.pc"; do
+    [ -f "$prefix/$f" ] || fail "staged install lacks $f"
+done
+build_and_run_consumer "$work/consumer-staged" "$prefix/$multiarch_libdir/cmake/vexlor_bindings" \
+    -DCMAKE_PREFIX_PATH="$prefix"
+# The version file refuses what this version cannot give: a later minor, another major.
+IFS=. read -r major minor _ <<<"$version"
+for wanted in "$major.$((minor + 1))" "$((major + 1)).0"; do
+    mkdir -p "$work/wants-$wanted"
+    printf 'cmake_minimum_required(VERSION 3.25)\nproject(wants LANGUAGES CXX)\n%s\n' \
+        "find_package(vexlor_bindings $wanted REQUIRED)" >"$work/wants-$wanted/CMakeLists.txt"
+    if cmake -S "$work/wants-$wanted" -B "$work/wants-$wanted/build" -DCMAKE_PREFIX_PATH="$prefix" \
+        >"$work/wants.log" 2>&1; then
+        fail "find_package(vexlor_bindings $wanted) accepted version $version"
+    fi
+    grep -q 'compatible with requested version' "$work/wants.log" ||
+        fail "find_package(vexlor_bindings $wanted) failed for another reason: $(cat "$work/wants.log")"
+done
+
+pc_dir=$prefix/$multiarch_libdir/pkgconfig
+pc_version=$(PKG_CONFIG_PATH=$pc_dir pkg-config --modversion vexlor_bindings)
+[ "$pc_version" = "$version" ] || fail "pkg-config says version '$pc_version', expected '$version'"
+# shellcheck disable=SC2046  # the flags are meant to split into words
+"$cxx" -std=c++17 -Wall -Wextra -Werror -o "$work/pc-consumer" "$consumer_source/main.cpp" \
+    $(PKG_CONFIG_PATH=$pc_dir pkg-config --cflags --libs vexlor_bindings)
+quietly "$work/pc-consumer" "$work/scratch-pc" || fail "pkg-config consumer round trip"
+cli_round_trip "$prefix/bin/vexlor-bindings" "$work/scratch-staged-cli"
+echo "staged install: CMake package, pkg-config file and programs OK"
+
+stage "Debian package"
+(cd "$linux_build" && cpack -G DEB >/dev/null)
+deb=$linux_build/vexlor-bindings_${version}_$(dpkg --print-architecture).deb
+[ -f "$deb" ] || fail "cpack made no $deb"
+package=$(dpkg-deb -f "$deb" Package)
+dpkg-deb -f "$deb" Depends | grep -q 'nlohmann-json3-dev' ||
+    fail "$deb does not depend on nlohmann-json3-dev"
+dpkg-deb -x "$deb" "$work/deb-contents"
+check_installed_tree "$work/deb-contents" "$deb"
+if dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
+    fail "package $package is already installed on this machine; remove it (dpkg -r $package) first"
+fi
+installed_package=$package # from here on, removed at exit whatever happens
+dpkg -i "$deb" >/dev/null
+out=$(/usr/bin/vexlor-bindings --version)
+[ "$out" = "vexlor-bindings $version" ] || fail "/usr/bin/vexlor-bindings --version printed '$out'"
+cli_round_trip /usr/bin/vexlor-bindings "$work/scratch-deb-cli"
+/usr/bin/vexlor-verify | grep -qx 'ALL PASS' || fail "/usr/bin/vexlor-verify did not pass"
+build_and_run_consumer "$work/consumer-system" "/usr/$multiarch_libdir/cmake/vexlor_bindings"
+# shellcheck disable=SC2046
+"$cxx" -std=c++17 -Wall -Wextra -Werror -o "$work/pc-consumer-system" "$consumer_source/main.cpp" \
+    $(pkg-config --cflags --libs vexlor_bindings)
+quietly "$work/pc-consumer-system" "$work/scratch-pc-system" || fail "pkg-config consumer against /usr"
+dpkg -r "$package" >/dev/null
+installed_package=""
+[ ! -e /usr/bin/vexlor-bindings ] || fail "dpkg -r left /usr/bin/vexlor-bindings behind"
+[ ! -e /usr/include/vexlor ] || fail "dpkg -r left /usr/include/vexlor behind"
+echo "Debian package $(basename "$deb"): installed, used and removed OK"
+
+stage "Windows cross build and zip"
+cmake -S . -B "$windows_build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/mingw-w64.cmake" \
+    -DCMAKE_BUILD_TYPE=Release -DVEXLOR_BUILD_TESTS=OFF >/dev/null
+cmake --build "$windows_build" -j2
+(cd "$windows_build" && cpack -G ZIP >/dev/null)
+zip=$windows_build/vexlor-bindings-$version-win64.zip
+[ -f "$zip" ] || fail "cpack made no $zip"
+unzip -Z1 "$zip" >"$work/zip-listing"
+top=vexlor-bindings-$version-win64
+for f in bin/vexlor-bindings.exe bin/vexlor-verify.exe include/vexlor/bindings.h \
+    lib/libvexlor_bindings.a lib/cmake/vexlor_bindings/vexlor_bindingsConfig.cmake; do
+    grep -qx "$top/$f" "$work/zip-listing" || fail "$zip lacks $top/$f"
+done
+unzip -q "$zip" -d "$work/win"
+check_installed_tree "$work/win/$top" "$zip"
+wine_run() {
+    env WINEDEBUG=-all WINEPREFIX="$windows_build/wineprefix" WINEDLLOVERRIDES=mscoree,mshtml= \
+        wine "$@"
+}
+wine_run "$work/win/$top/bin/vexlor-bindings.exe" --version >"$work/wine-version" ||
+    fail "vexlor-bindings.exe --version failed under wine"
+out=$(tr -d '\r' <"$work/wine-version")
+[ "$out" = "vexlor-bindings $version" ] || fail "vexlor-bindings.exe --version printed '$out'"
+wine_run "$work/win/$top/bin/vexlor-verify.exe" >"$work/wine-verify" ||
+    fail "vexlor-verify.exe failed under wine: $(cat "$work/wine-verify")"
+tr -d '\r' <"$work/wine-verify" | grep -qx 'ALL PASS' || fail "vexlor-verify.exe did not print ALL PASS"
+echo "Windows zip $(basename "$zip"): programs present and running under wine OK"
+
+stage "all packaging checks passed"
