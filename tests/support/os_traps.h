@@ -1,0 +1,120 @@
+// The few operating-system tricks the tests use to make real failures happen: FIFOs, symbolic
+// links, permission bits, immutable files and the environment of a child process. Everything
+// that is not portable lives here, so a test only asks whether a trick is available and skips
+// itself when it is not.
+#ifndef VEXLOR_TESTS_OS_TRAPS_H_
+#define VEXLOR_TESTS_OS_TRAPS_H_
+
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <system_error>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
+#include "process.h"
+
+namespace vexlor::testing {
+
+// True where POSIX file semantics (links, modes, FIFOs) can be relied on.
+inline bool HavePosixFiles() {
+#ifdef _WIN32
+    return false;
+#else
+    return true;
+#endif
+}
+
+// Creates a FIFO at `path`; false where the system has none.
+inline bool MakeFifo(const std::filesystem::path& path) {
+#ifdef _WIN32
+    (void)path;
+    return false;
+#else
+    return ::mkfifo(path.c_str(), 0644) == 0;
+#endif
+}
+
+// A symbolic link that points at itself: every status query on it fails with "too many
+// levels of symbolic links", an error that is not "not found".
+inline bool MakeSymlinkLoop(const std::filesystem::path& path) {
+    std::error_code ec;
+    std::filesystem::create_symlink(path.filename(), path, ec);
+    return !ec;
+}
+
+inline std::filesystem::perms PermissionBits(const std::filesystem::path& path) {
+    return std::filesystem::status(path).permissions() & std::filesystem::perms::mask;
+}
+
+// Marks a file or directory immutable (chattr +i) for its lifetime: even root can then
+// neither remove it nor create entries in it. Needs chattr, a file system that supports the
+// flag and the privilege to set it; available() says whether all of that held.
+class ScopedImmutable {
+  public:
+    explicit ScopedImmutable(std::filesystem::path path) : path_(std::move(path)) {
+        available_ = chattr("+i");
+    }
+    ~ScopedImmutable() {
+        if (available_) {
+            chattr("-i");
+        }
+    }
+    ScopedImmutable(const ScopedImmutable&) = delete;
+    ScopedImmutable& operator=(const ScopedImmutable&) = delete;
+
+    bool available() const { return available_; }
+
+  private:
+    bool chattr(const char* flag) const {
+        const std::filesystem::path program = "/usr/bin/chattr";
+        std::error_code ec;
+        if (!HavePosixFiles() || !std::filesystem::exists(program, ec)) {
+            return false;
+        }
+        return RunProcess(program, {flag, path_.string()}).exitCode == 0;
+    }
+
+    std::filesystem::path path_;
+    bool available_ = false;
+};
+
+// Points the system's temporary directory, as child processes will see it, at `dir` for the
+// lifetime of the object; the previous setting comes back afterwards.
+class ScopedTempDirVariable {
+  public:
+    explicit ScopedTempDirVariable(const std::filesystem::path& dir) {
+        if (const char* old = std::getenv(kName)) {
+            previous_ = old;
+        }
+        set(dir.string().c_str());
+    }
+    ~ScopedTempDirVariable() { set(previous_ ? previous_->c_str() : nullptr); }
+    ScopedTempDirVariable(const ScopedTempDirVariable&) = delete;
+    ScopedTempDirVariable& operator=(const ScopedTempDirVariable&) = delete;
+
+  private:
+#ifdef _WIN32
+    static constexpr const char* kName = "TMP";
+    static void set(const char* value) {
+        ::_putenv_s(kName, value ? value : "");
+    }
+#else
+    static constexpr const char* kName = "TMPDIR";
+    static void set(const char* value) {
+        if (value) {
+            ::setenv(kName, value, 1);
+        } else {
+            ::unsetenv(kName);
+        }
+    }
+#endif
+    std::optional<std::string> previous_;
+};
+
+}  // namespace vexlor::testing
+
+#endif  // VEXLOR_TESTS_OS_TRAPS_H_

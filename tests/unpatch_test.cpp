@@ -1,0 +1,333 @@
+#include <gtest/gtest.h>
+
+#include "bindings_fixtures.h"
+#include "os_traps.h"
+#include "test_support.h"
+#include "vexlor/bindings.h"
+
+namespace vexlor::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+using Messages = std::vector<std::string>;
+
+const std::string kMarkedLegacy = R"({"vexlor_patched_v1": true})";
+
+struct UnpatchDir : BindingsDir {
+    CapturingLogger log;
+
+    bool unpatch() { return UnpatchGenericHmdBindingsFile(path(), log.logger()); }
+    void patchFixture() {
+        WriteBytes(file, kFixtureBytes);
+        ASSERT_TRUE(PatchGenericHmdBindingsFile(path(), Logger{}));
+    }
+    void plantMarkedLegacyFiles() {
+        WriteBytes(lighthouseBindings, kMarkedLegacy);
+        WriteBytes(lighthouseProfile, kMarkedLegacy);
+    }
+    std::string restored() const {
+        return "Vexlor[unpatch]: restored " + Shown(file) + " from " + Shown(backup) + "\n";
+    }
+    std::string erased() const {
+        return "Vexlor[unpatch]: erased Vexlor markers + bindings in " + Shown(file) + "\n";
+    }
+    std::string noMarker() const {
+        return "Vexlor[unpatch]: " + Shown(file) + " has no Vexlor marker -- leaving alone\n";
+    }
+    Messages legacyRemoved() const {
+        return {"Vexlor[unpatch]: removed " + Shown(lighthouseBindings) + "\n",
+                "Vexlor[unpatch]: removed " + Shown(lighthouseProfile) + "\n"};
+    }
+};
+
+Messages Then(Messages first, const Messages& rest) {
+    first.insert(first.end(), rest.begin(), rest.end());
+    return first;
+}
+
+TEST(UnpatchMissing, NothingToDoAndNothingLookedAt) {
+    UnpatchDir d;
+    EXPECT_TRUE(d.unpatch());
+    EXPECT_EQ(d.log.messages(), Messages{"Vexlor[unpatch]: target missing at " + Shown(d.file) +
+                                         " (nothing to do)\n"});
+    EXPECT_TRUE(d.entries().empty());
+}
+
+TEST(UnpatchMissing, BackupAndMarkedLegacyFilesStayWhenTheTargetIsMissing) {
+    UnpatchDir d;
+    WriteBytes(d.backup, kFixtureBytes);
+    d.plantMarkedLegacyFiles();
+    const auto before = d.entries();
+    EXPECT_TRUE(d.unpatch());
+    EXPECT_EQ(d.log.messages().size(), 1u);
+    EXPECT_EQ(d.entries(), before);
+    EXPECT_EQ(ReadBytes(d.backup), kFixtureBytes);
+    EXPECT_EQ(ReadBytes(d.lighthouseProfile), kMarkedLegacy);
+}
+
+// "Cannot tell" must never pass for "absent": that would report success on a patched file,
+// or steer a restore into the lossy erase.
+TEST(UnpatchMissing, UnreadableStatusOfTargetOrBackupFailsAndChangesNothing) {
+    if (!HavePosixFiles()) {
+        GTEST_SKIP() << "symbolic links need privileges on Windows";
+    }
+    {
+        UnpatchDir d;
+        ASSERT_TRUE(MakeSymlinkLoop(d.file));
+        d.plantMarkedLegacyFiles();
+        EXPECT_FALSE(d.unpatch());
+        ASSERT_EQ(d.log.messages().size(), 1u);
+        EXPECT_TRUE(HasCauseAfter(d.log.messages()[0],
+                                  "Vexlor[unpatch]: cannot check " + Shown(d.file) + ": "));
+        EXPECT_TRUE(fs::exists(d.lighthouseProfile));
+    }
+    {
+        UnpatchDir d;
+        d.patchFixture();
+        fs::remove(d.backup);
+        ASSERT_TRUE(MakeSymlinkLoop(d.backup));
+        EXPECT_FALSE(d.unpatch());
+        ASSERT_EQ(d.log.messages().size(), 1u);
+        EXPECT_TRUE(HasCauseAfter(d.log.messages()[0],
+                                  "Vexlor[unpatch]: cannot check " + Shown(d.backup) + ": "));
+        EXPECT_EQ(ReadBytes(d.file), kPatchedFixtureBytes);
+    }
+}
+
+TEST(UnpatchRestore, GivesBackTheOriginalBytesAndKeepsTheBackup) {
+    UnpatchDir d;
+    d.patchFixture();
+    EXPECT_TRUE(d.unpatch());
+    EXPECT_EQ(ReadBytes(d.file), kFixtureBytes);
+    EXPECT_EQ(ReadBytes(d.backup), kFixtureBytes);
+    EXPECT_EQ(d.log.messages(), Messages{d.restored()});
+    EXPECT_EQ(d.entries(), (std::vector<std::string>{NameOf(d.file), NameOf(d.backup)}));
+}
+
+TEST(UnpatchRestore, RepeatedRestoreGivesTheSameBytesEachTime) {
+    UnpatchDir d;
+    d.patchFixture();
+    ASSERT_TRUE(d.unpatch());
+    EXPECT_TRUE(d.unpatch());
+    EXPECT_EQ(d.log.messages(), (Messages{d.restored(), d.restored()}));
+    EXPECT_EQ(ReadBytes(d.file), kFixtureBytes);
+    EXPECT_EQ(ReadBytes(d.backup), kFixtureBytes);
+}
+
+TEST(UnpatchRestore, BackupWinsOverATargetThatIsGarbage) {
+    UnpatchDir d;
+    const std::string original = "{\"anything\": [1, 2, 3]}\n\n";
+    WriteBytes(d.backup, original);
+    WriteBytes(d.file, "garbage {{{ not json");
+    EXPECT_TRUE(d.unpatch());
+    EXPECT_EQ(ReadBytes(d.file), original);
+    EXPECT_EQ(ReadBytes(d.backup), original);
+    EXPECT_FALSE(fs::exists(d.temp));
+}
+
+TEST(UnpatchRestore, StaleTemporaryFileIsConsumed) {
+    UnpatchDir d;
+    d.patchFixture();
+    WriteBytes(d.temp, "STALE_TMP_CONTENTS");
+    EXPECT_TRUE(d.unpatch());
+    EXPECT_EQ(ReadBytes(d.file), kFixtureBytes);
+    EXPECT_EQ(d.entries(), (std::vector<std::string>{NameOf(d.file), NameOf(d.backup)}));
+}
+
+TEST(UnpatchRestore, TargetPermissionBitsAreKept) {
+    if (!HavePosixFiles()) {
+        GTEST_SKIP() << "POSIX permission bits do not exist on Windows";
+    }
+    UnpatchDir d;
+    d.patchFixture();
+    const fs::perms mode = fs::perms::owner_read | fs::perms::owner_write;
+    fs::permissions(d.file, mode);
+    ASSERT_TRUE(d.unpatch());
+    EXPECT_EQ(PermissionBits(d.file), mode);
+}
+
+TEST(UnpatchRestore, CleanupRunsAfterTheRestoreMessage) {
+    UnpatchDir d;
+    d.patchFixture();
+    d.plantMarkedLegacyFiles();
+    EXPECT_TRUE(d.unpatch());
+    EXPECT_EQ(d.log.messages(), Then({d.restored()}, d.legacyRemoved()));
+    EXPECT_EQ(d.entries(), (std::vector<std::string>{NameOf(d.file), NameOf(d.backup)}));
+}
+
+TEST(UnpatchRestore, FailedRestoreLeavesTargetAndBackupAndSkipsCleanup) {
+    UnpatchDir d;
+    d.patchFixture();
+    d.plantMarkedLegacyFiles();
+    // The rename cannot replace a non-empty directory, so the restore fails at its last step.
+    fs::remove(d.file);
+    fs::create_directory(d.file);
+    WriteBytes(d.file / "inside", "kept");
+    EXPECT_FALSE(d.unpatch());
+    ASSERT_EQ(d.log.messages().size(), 1u);
+    EXPECT_TRUE(HasCauseAfter(d.log.messages()[0],
+                              "Vexlor[unpatch]: restore from " + Shown(d.backup) + " failed: "));
+    EXPECT_EQ(ReadBytes(d.file / "inside"), "kept");
+    EXPECT_EQ(ReadBytes(d.backup), kFixtureBytes);
+    EXPECT_FALSE(fs::exists(d.temp));
+    EXPECT_TRUE(fs::exists(d.lighthouseBindings));
+}
+
+TEST(UnpatchRestore, UnreadableBackupFailsTheRestore) {
+    UnpatchDir d;
+    WriteBytes(d.file, kPatchedFixtureBytes);
+    fs::create_directory(d.backup);
+    EXPECT_FALSE(d.unpatch());
+    ASSERT_EQ(d.log.messages().size(), 1u);
+    EXPECT_TRUE(HasCauseAfter(d.log.messages()[0],
+                              "Vexlor[unpatch]: restore from " + Shown(d.backup) + " failed: "));
+    EXPECT_EQ(ReadBytes(d.file), kPatchedFixtureBytes);
+}
+
+TEST(UnpatchErase, CurrentMarkerWithoutBackupGivesTheFixtureBackExactly) {
+    UnpatchDir d;
+    WriteBytes(d.file, kPatchedFixtureBytes);
+    EXPECT_TRUE(d.unpatch());
+    EXPECT_EQ(ReadBytes(d.file), kFixtureBytes);
+    EXPECT_EQ(d.log.messages(), Messages{d.erased()});
+    EXPECT_EQ(d.entries(), std::vector<std::string>{NameOf(d.file)});
+}
+
+TEST(UnpatchErase, LegacyMarkerAloneOrBesideAFalseCurrentMarkerCounts) {
+    for (const char* markers : {R"("vexlor_patched_v1": true)",
+                                R"("vexlor_patched_v1": true, "vexlor_patched_v2": false)"}) {
+        SCOPED_TRACE(markers);
+        UnpatchDir d;
+        json doc = json::parse(kPatchedFixtureBytes);
+        doc.erase("vexlor_patched_v2");
+        std::string bytes = doc.dump();
+        bytes.insert(1, std::string(markers) + ",");
+        WriteBytes(d.file, bytes);
+        EXPECT_TRUE(d.unpatch());
+        EXPECT_EQ(ReadBytes(d.file), kFixtureBytes);
+        EXPECT_EQ(d.log.messages(), Messages{d.erased()});
+    }
+}
+
+TEST(UnpatchErase, OnlyTheInjectedActionSetsGoOtherContentStays) {
+    UnpatchDir d;
+    json doc = json::parse(kPatchedFixtureBytes);
+    doc["bindings"]["/actions/main"] = {{"sources", json::array()}};
+    doc["options"] = {{"k", "v"}};
+    WriteBytes(d.file, doc.dump(4));
+    EXPECT_TRUE(d.unpatch());
+    EXPECT_EQ(json::parse(ReadBytes(d.file)),
+              json::parse(R"({"bindings": {"/actions/main": {"sources": []}},
+                              "controller_type": "generic_hmd",
+                              "name": "default generic_hmd bindings",
+                              "options": {"k": "v"}})"));
+}
+
+TEST(UnpatchErase, WithoutAnObjectBindingsOnlyTheMarkersGo) {
+    const std::pair<std::string, std::string> cases[] = {
+        {R"({"vexlor_patched_v2": true, "x": 1})", "{\n    \"x\": 1\n}"},
+        {R"({"bindings": [1, "/actions/system"], "vexlor_patched_v1": true})",
+         "{\n    \"bindings\": [\n        1,\n        \"/actions/system\"\n    ]\n}"},
+        {R"({"bindings": "/actions/lasermouse", "vexlor_patched_v2": true})",
+         "{\n    \"bindings\": \"/actions/lasermouse\"\n}"},
+    };
+    for (const auto& [before, after] : cases) {
+        SCOPED_TRACE(before);
+        UnpatchDir d;
+        WriteBytes(d.file, before);
+        EXPECT_TRUE(d.unpatch());
+        EXPECT_EQ(ReadBytes(d.file), after);
+        EXPECT_EQ(d.log.messages(), Messages{d.erased()});
+    }
+}
+
+TEST(UnpatchErase, JunkAfterTheMarkedValueIsDropped) {
+    UnpatchDir d;
+    WriteBytes(d.file, kPatchedFixtureBytes + "\n}}} trailing junk");
+    EXPECT_TRUE(d.unpatch());
+    EXPECT_EQ(ReadBytes(d.file), kFixtureBytes);
+}
+
+TEST(UnpatchErase, SecondUnpatchFindsNoMarkerAndLeavesTheFileAlone) {
+    UnpatchDir d;
+    WriteBytes(d.file, kPatchedFixtureBytes);
+    ASSERT_TRUE(d.unpatch());
+    CapturingLogger second;
+    EXPECT_TRUE(UnpatchGenericHmdBindingsFile(d.path(), second.logger()));
+    EXPECT_EQ(second.messages(), Messages{d.noMarker()});
+    EXPECT_EQ(ReadBytes(d.file), kFixtureBytes);
+}
+
+TEST(UnpatchErase, CleanupRunsAfterTheEraseMessage) {
+    UnpatchDir d;
+    WriteBytes(d.file, kPatchedFixtureBytes);
+    d.plantMarkedLegacyFiles();
+    EXPECT_TRUE(d.unpatch());
+    EXPECT_EQ(d.log.messages(), Then({d.erased()}, d.legacyRemoved()));
+    EXPECT_EQ(d.entries(), std::vector<std::string>{NameOf(d.file)});
+}
+
+TEST(UnpatchErase, FailedWriteBackKeepsTheFileAndSkipsCleanup) {
+    UnpatchDir d;
+    WriteBytes(d.file, kPatchedFixtureBytes);
+    d.plantMarkedLegacyFiles();
+    fs::create_directory(d.temp);
+    WriteBytes(d.temp / "inside", "x");
+    EXPECT_FALSE(d.unpatch());
+    ASSERT_EQ(d.log.messages().size(), 1u);
+    EXPECT_TRUE(HasCauseAfter(d.log.messages()[0],
+                              "Vexlor[patch]: tmp write failed for " + Shown(d.file) + ": "));
+    EXPECT_EQ(ReadBytes(d.file), kPatchedFixtureBytes);
+    EXPECT_TRUE(fs::exists(d.lighthouseBindings));
+    EXPECT_TRUE(fs::exists(d.lighthouseProfile));
+}
+
+TEST(UnpatchNotOurs, FileWithoutATrueMarkerIsLeftAloneAndCleanupDoesNotRun) {
+    for (const std::string& bytes :
+         {kFixtureBytes, std::string(R"({"vexlor_patched_v2": false, "bindings": {}})"),
+          std::string(R"({"vexlor_patched_v2": "true", "vexlor_patched_v1": "true"})"),
+          std::string(R"({"vexlor_patched_v1": 1})"),
+          std::string(R"([{"vexlor_patched_v2": true}])"), std::string("null"),
+          std::string("\"vexlor_patched_v2\"")}) {
+        SCOPED_TRACE(bytes);
+        UnpatchDir d;
+        WriteBytes(d.file, bytes);
+        d.plantMarkedLegacyFiles();
+        EXPECT_TRUE(d.unpatch());
+        EXPECT_EQ(d.log.messages(), Messages{d.noMarker()});
+        EXPECT_EQ(ReadBytes(d.file), bytes);
+        EXPECT_TRUE(fs::exists(d.lighthouseBindings));
+        EXPECT_TRUE(fs::exists(d.lighthouseProfile));
+    }
+}
+
+TEST(UnpatchNotOurs, UnparsableTargetWithoutBackupFails) {
+    for (const std::string bytes : {"", "{\"vexlor_patched_v2\": true", "// c\n{}"}) {
+        SCOPED_TRACE(bytes);
+        UnpatchDir d;
+        WriteBytes(d.file, bytes);
+        d.plantMarkedLegacyFiles();
+        EXPECT_FALSE(d.unpatch());
+        ASSERT_EQ(d.log.messages().size(), 1u);
+        EXPECT_TRUE(HasCauseAfter(d.log.messages()[0],
+                                  "Vexlor[unpatch]: failed to parse " + Shown(d.file) + ": "));
+        EXPECT_EQ(ReadBytes(d.file), bytes);
+        EXPECT_TRUE(fs::exists(d.lighthouseProfile));
+    }
+}
+
+TEST(UnpatchLogger, EmptyLoggerGivesTheSameResults) {
+    UnpatchDir d;
+    EXPECT_TRUE(UnpatchGenericHmdBindingsFile(d.path(), Logger{}));
+    WriteBytes(d.file, "{");
+    EXPECT_FALSE(UnpatchGenericHmdBindingsFile(d.path(), Logger{}));
+    WriteBytes(d.file, kPatchedFixtureBytes);
+    d.plantMarkedLegacyFiles();
+    EXPECT_TRUE(UnpatchGenericHmdBindingsFile(d.path(), Logger{}));
+    EXPECT_EQ(ReadBytes(d.file), kFixtureBytes);
+    EXPECT_EQ(d.entries(), std::vector<std::string>{NameOf(d.file)});
+}
+
+}  // namespace
+}  // namespace vexlor::testing
