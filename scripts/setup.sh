@@ -6,7 +6,7 @@ packages=(
   build-essential cmake ninja-build pkg-config git
   nlohmann-json3-dev libgtest-dev googletest libbenchmark-dev
   clang libclang-rt-14-dev lld
-  strace util-linux
+  strace util-linux e2fsprogs
   mingw-w64 wine wine64
   zip unzip dpkg-dev file
   python3

@@ -12,5 +12,11 @@ stage "Linux build and tests"
 scripts/build.sh
 ctest --test-dir build --output-on-failure -j2
 
+stage "Windows build, driver and tests under wine"
+scripts/test-windows.sh
+
+stage "install, Debian package and Windows zip"
+scripts/test-packaging.sh
+
 stage "summary"
 echo "all stages passed"
