@@ -12,11 +12,23 @@ stage "Linux build and tests"
 scripts/build.sh
 ctest --test-dir build --output-on-failure -j2
 
+stage "crash safety: a failure and a kill at every system call, permission failures"
+scripts/test-faults.sh
+
+stage "unit tests and driver under AddressSanitizer and UndefinedBehaviorSanitizer"
+scripts/test-sanitizers.sh
+
+stage "fuzzing patch and unpatch for a minute"
+scripts/fuzz.sh 60
+
 stage "Windows build, driver and tests under wine"
 scripts/test-windows.sh
 
 stage "install, Debian package and Windows zip"
 scripts/test-packaging.sh
+
+stage "benchmark, once per case"
+scripts/bench.sh --smoke
 
 stage "summary"
 echo "all stages passed"

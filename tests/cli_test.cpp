@@ -10,7 +10,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "process.h"
+#include "run_process.h"
 #include "test_support.h"
 
 #if !defined(_WIN32)

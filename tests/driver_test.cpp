@@ -7,7 +7,7 @@
 
 #include "bindings_fixtures.h"
 #include "os_traps.h"
-#include "process.h"
+#include "run_process.h"
 #include "test_support.h"
 
 namespace vexlor::testing {

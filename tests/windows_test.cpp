@@ -18,7 +18,7 @@
 #include <thread>
 
 #include "platform.h"
-#include "process.h"
+#include "run_process.h"
 #include "test_support.h"
 
 namespace vexlor::testing {

@@ -26,11 +26,18 @@ Presence QueryPresence(const fs::path& path, std::error_code& ec) {
 ReplaceResult ReplaceFileContents(const fs::path& target, std::string_view bytes) {
     const fs::path temp = SiblingPath(target, kTempSuffix);
     ReplaceResult result;
+    if (std::error_code ec = platform::CheckMayReplace(target)) {
+        return {ReplaceStep::kRename, ec};
+    }
     if (std::error_code ec = platform::WriteNewFileDurably(temp, bytes, target)) {
         result = {ReplaceStep::kWrite, ec};
     } else if (std::error_code ec = platform::ReplaceFile(temp, target)) {
         result = {ReplaceStep::kRename, ec};
     } else {
+        // The rename has happened, so the temporary file is gone either way.
+        if (std::error_code syncError = platform::SyncDirectoryOf(target)) {
+            result = {ReplaceStep::kSync, syncError};
+        }
         return result;
     }
     // The failure is what gets reported; a temporary file that will not go away either is
@@ -63,6 +70,12 @@ bool AtomicWriteJson(const fs::path& target, const nlohmann::json& j, Logger log
         LogFormatted(log, "Vexlor[patch]: rename to %s failed: %s\n", targetText.c_str(),
                      platform::ErrorText(replaced.error).c_str());
         return false;
+    }
+    // The file does hold the new document; reporting failure would be untrue, and a caller
+    // that retried would find it already done. Only a crash could still undo the rename.
+    if (replaced.failedStep == ReplaceStep::kSync) {
+        LogFormatted(log, "Vexlor[patch]: wrote %s, but could not flush it to storage: %s\n",
+                     targetText.c_str(), platform::ErrorText(replaced.error).c_str());
     }
     return true;
 }

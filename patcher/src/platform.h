@@ -33,13 +33,25 @@ std::error_code ReadWholeFile(const fs::path& path, std::size_t maxBytes, std::s
 std::error_code WriteNewFileDurably(const fs::path& path, std::string_view bytes,
                                     const fs::path& modelFile);
 
-// Renames `from` over `to`, replacing any file there in one step, and makes the rename itself
-// durable. Transient refusals by other processes holding `to` open are retried briefly.
+// Renames `from` over `to`, replacing any file there in one step. Transient refusals by other
+// processes holding `to` open are retried briefly. Success means the rename has taken place;
+// SyncDirectoryOf makes it durable.
 std::error_code ReplaceFile(const fs::path& from, const fs::path& to);
 
 // Moves `from` to `to` only when nothing exists at `to`; otherwise fails with
-// std::errc::file_exists and leaves both untouched. Durable like ReplaceFile.
+// std::errc::file_exists and leaves both untouched. Like ReplaceFile, not yet durable. After
+// success `from` may still name the moved file; removing it then removes only that name.
 std::error_code MoveNoReplace(const fs::path& from, const fs::path& to);
+
+// Flushes the directory holding `file` to storage, so that a rename or move into it survives
+// a crash. Kept apart from the rename so that a caller can tell "not moved" from "moved, but
+// perhaps not durably".
+std::error_code SyncDirectoryOf(const fs::path& file);
+
+// Refuses, with permission_denied, to let a file be replaced that the caller may not write:
+// its owner made it read-only, and a rename, which only needs the directory's permission,
+// would override that. A missing file passes.
+std::error_code CheckMayReplace(const fs::path& file);
 
 // Removes the directory entry at `path` (a link itself, never its target). An entry that is
 // already gone counts as removed.

@@ -210,13 +210,13 @@ std::error_code MoveNoReplace(const fs::path& from, const fs::path& to) {
     }
 #endif
     // A hard link fails with EEXIST when `to` exists, which makes it a no-replace move that
-    // every POSIX file system with links offers; the source name is dropped once it stands.
+    // every POSIX file system with links offers. Once the link stands the move has happened;
+    // the source name is only a second name for the same file, which the caller removes if
+    // dropping it here fails.
     if (::link(from.c_str(), to.c_str()) != 0) {
         return lastError();
     }
-    if (::unlink(from.c_str()) != 0) {
-        return lastError();
-    }
+    ::unlink(from.c_str());
     return {};
 }
 

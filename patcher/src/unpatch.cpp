@@ -19,17 +19,24 @@ enum class Outcome { kUndone, kNotOurs, kFailed };
 Outcome restoreFromBackup(const fs::path& target, const fs::path& backup, const Logger& log) {
     const std::string backupText = platform::DisplayPath(backup);
     std::string bytes;
-    std::error_code ec = platform::ReadWholeFile(backup, kMaxFileBytes, bytes);
-    if (!ec) {
-        ec = ReplaceFileContents(target, bytes).error;
+    ReplaceResult restored;
+    if (std::error_code ec = platform::ReadWholeFile(backup, kMaxFileBytes, bytes)) {
+        restored = {ReplaceStep::kWrite, ec};
+    } else {
+        restored = ReplaceFileContents(target, bytes);
     }
-    if (ec) {
+    if (!restored.replaced()) {
         LogFormatted(log, "Vexlor[unpatch]: restore from %s failed: %s\n", backupText.c_str(),
-                     platform::ErrorText(ec).c_str());
+                     platform::ErrorText(restored.error).c_str());
         return Outcome::kFailed;
     }
-    LogFormatted(log, "Vexlor[unpatch]: restored %s from %s\n",
-                 platform::DisplayPath(target).c_str(), backupText.c_str());
+    const std::string targetText = platform::DisplayPath(target);
+    LogFormatted(log, "Vexlor[unpatch]: restored %s from %s\n", targetText.c_str(),
+                 backupText.c_str());
+    if (restored.failedStep == ReplaceStep::kSync) {
+        LogFormatted(log, "Vexlor[unpatch]: could not flush %s to storage: %s\n",
+                     targetText.c_str(), platform::ErrorText(restored.error).c_str());
+    }
     return Outcome::kUndone;
 }
 
@@ -59,6 +66,8 @@ Outcome eraseMarkedContent(const fs::path& target, const Logger& log) {
                      targetText.c_str());
         return Outcome::kNotOurs;
     }
+    // The old text is not needed again; letting it go keeps it out of the write-back's peak.
+    std::string().swap(file.bytes);
     eraseInjectedContent(file.document);
     if (!AtomicWriteJson(target, file.document, log)) {
         return Outcome::kFailed;

@@ -15,7 +15,7 @@
 #include <sys/stat.h>
 #endif
 
-#include "process.h"
+#include "run_process.h"
 
 namespace vexlor::testing {
 

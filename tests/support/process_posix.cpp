@@ -7,7 +7,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "process.h"
+#include "run_process.h"
 
 extern char** environ;
 

@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "process.h"
+#include "run_process.h"
 
 namespace vexlor::testing {
 

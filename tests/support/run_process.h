@@ -1,7 +1,7 @@
 // Runs a real program and captures what it printed: the tests drive the built executables
 // exactly as a user or an installer would.
-#ifndef VEXLOR_TESTS_PROCESS_H_
-#define VEXLOR_TESTS_PROCESS_H_
+#ifndef VEXLOR_TESTS_RUN_PROCESS_H_
+#define VEXLOR_TESTS_RUN_PROCESS_H_
 
 #include <filesystem>
 #include <string>
@@ -22,4 +22,4 @@ ProcessResult RunProcess(const std::filesystem::path& program, const std::vector
 
 }  // namespace vexlor::testing
 
-#endif  // VEXLOR_TESTS_PROCESS_H_
+#endif  // VEXLOR_TESTS_RUN_PROCESS_H_

@@ -1,0 +1,616 @@
+#!/usr/bin/env python3
+"""Crash-safety suite for the bindings patcher.
+
+For every operation it first lists the file-system calls the operation makes in its
+workspace (under strace). Then, each time on a fresh copy of the starting state, it runs the
+operation again once per listed call with that one call failing (strace inject=...:error=), and
+once per call with the process killed as it makes that call (inject=...:signal=SIGKILL). After
+each run it checks what is on disk and what was reported, and that a following normal run
+reaches exactly the state of a run that never failed. Finally it runs the operations as an
+unprivileged user against a read-only directory and a read-only file.
+
+Usage: fault_suite.py --runner PATH [--only errors|kills|permissions] [--scenario NAME]
+Exit status: 0 when no violation was found, 1 otherwise, 77 when strace is missing.
+"""
+
+import argparse
+import dataclasses
+import grp
+import json
+import os
+import pwd
+import re
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+BINDINGS = "vrcompositor_bindings_generic_hmd.json"
+BACKUP = BINDINGS + ".vexlor_backup"
+TEMP_SUFFIX = ".vexlor_tmp"
+LEGACY_BINDINGS = "vrcompositor_bindings_lighthouse_hmd.json"
+LEGACY_PROFILE = "lighthouse_hmd_profile.json"
+ATOMIC_TARGET = "atomic_target.json"
+INJECTED_SETS = ("/actions/lasermouse", "/actions/lasermouse_secondary", "/actions/system")
+SKIP = 77
+
+# What each call can plausibly fail with. EINTR goes only to calls that can really be
+# interrupted on a local file system; the library is expected to retry those.
+ERRNOS = {
+    "openat": ("EACCES", "EIO", "EINTR"),
+    "open": ("EACCES", "EIO", "EINTR"),
+    "read": ("EIO", "EINTR"),
+    "write": ("EIO", "ENOSPC", "EINTR"),
+    "fsync": ("EIO", "ENOSPC"),
+    "fdatasync": ("EIO", "ENOSPC"),
+    "close": ("EIO", "EINTR"),
+    "rename": ("EACCES", "EIO"),
+    "renameat": ("EACCES", "EIO"),
+    "renameat2": ("EACCES", "EIO"),
+    "link": ("EACCES", "EIO"),
+    "linkat": ("EACCES", "EIO"),
+    "unlink": ("EACCES", "EIO"),
+    "unlinkat": ("EACCES", "EIO"),
+    "newfstatat": ("EACCES", "EIO"),
+    "statx": ("EACCES", "EIO"),
+    "stat": ("EACCES", "EIO"),
+    "lstat": ("EACCES", "EIO"),
+    "fstat": ("EIO",),
+    "fchmod": ("EPERM", "EIO"),
+    "fchown": ("EPERM", "EIO"),
+    "faccessat": ("EACCES", "EIO"),
+    "faccessat2": ("EACCES", "EIO"),
+    "access": ("EACCES", "EIO"),
+}
+DEFAULT_ERRNOS = ("EIO",)
+
+# ---------------------------------------------------------------------------------------------
+# Documents. The on-disk form the library writes is JSON with four-space indentation, sorted
+# keys, raw UTF-8 and no final newline; for the plain ASCII documents used here Python's
+# json.dumps produces exactly the same bytes, which gives an independent expectation.
+
+
+def on_disk(document):
+    return json.dumps(document, indent=4, sort_keys=True, ensure_ascii=False).encode()
+
+
+# The compositor's own file as it might be found: not in the library's form (two-space
+# indentation, unsorted keys, a final newline), so that a restore and a rewrite differ.
+ORIGINAL = (
+    b'{\n  "jsonid": "input_profile",\n  "controller_type": "generic_hmd",\n'
+    b'  "bindings": {\n    "/actions/main": {\n      "sources": [\n'
+    b'        {"path": "/user/head/proximity", "mode": "button",\n'
+    b'         "inputs": {"click": {"output": "/actions/main/in/headset_onoff"}}}\n'
+    b"      ]\n    }\n  },\n"
+    b'  "description": "default bindings"\n}\n'
+)
+LEGACY_V2 = b'{"vexlor_patched_v2": true, "controller_type": "lighthouse_hmd"}'
+LEGACY_V1 = b'{"vexlor_patched_v1": true, "bindings": {}}'
+OLD_TARGET = b'{"old": "content"}'
+# What the runner's atomic-write operation writes.
+ATOMIC_DOCUMENT = {"hello": "world", "n": 42, "nested": {"empty": {}, "list": [1, 2, 3]}}
+
+
+def patched(document, injected):
+    result = json.loads(json.dumps(document))
+    result.setdefault("bindings", {}).update(injected)
+    result.pop("vexlor_patched_v1", None)
+    result["vexlor_patched_v2"] = True
+    return result
+
+
+def erased(document):
+    result = json.loads(json.dumps(document))
+    bindings = result.get("bindings")
+    if isinstance(bindings, dict):
+        for name in INJECTED_SETS:
+            bindings.pop(name, None)
+    result.pop("vexlor_patched_v1", None)
+    result.pop("vexlor_patched_v2", None)
+    return result
+
+
+@dataclasses.dataclass
+class Scenario:
+    name: str
+    operation: str  # patch, unpatch, cleanup, atomic-write
+    start: dict  # file name -> bytes
+    expected: dict  # file name -> bytes after a run that never failed
+    watched: str  # the file the operation exists to change
+    legacy: tuple = ()  # legacy profile files the run should remove
+    base_inject: tuple = ()  # strace -e inject options applied to every run
+    # A failed backup is logged and does not stop the patch, so the patch may complete
+    # without one; the next run then finds the file patched and makes none.
+    backup_may_be_skipped: bool = False
+    # The unpatch runs the legacy cleanup only after it has undone a marked file. Once the erase
+    # has taken the marker out, nothing tells a later unpatch that a cleanup cut short by a
+    # failure or a crash is still owed, so the legacy files it did not reach stay.
+    cleanup_needs_marker: bool = False
+
+    def always_failing(self):
+        return {inject.split(":")[0] for inject in self.base_inject}
+
+    def argument(self, workspace):
+        if self.operation == "atomic-write":
+            return os.path.join(workspace, ATOMIC_TARGET)
+        return workspace
+
+
+def injected_bindings(runner, root):
+    """The action sets the patch adds, taken from one clean run and checked by shape."""
+    workspace = fresh_workspace(root, {BINDINGS: ORIGINAL})
+    result = run(runner, "patch", workspace)
+    if result.status != 0:
+        raise SystemExit("a clean patch of the fixture failed:\n" + result.err)
+    document = json.loads(read(os.path.join(workspace, BINDINGS)))
+    injected = {name: document["bindings"][name] for name in INJECTED_SETS}
+    for name, value in injected.items():
+        if not isinstance(value, dict) or not value:
+            raise SystemExit("the patch injected no content for " + name)
+    return injected
+
+
+def scenarios(injected):
+    original = json.loads(ORIGINAL)
+    patched_bytes = on_disk(patched(original, injected))
+    lost_marker = erased(patched(original, injected))
+    lost_marker["description"] = "rewritten by the compositor"
+    lost_marker["bindings"]["/actions/lasermouse"] = {"sources": []}
+    lost_marker_bytes = json.dumps(lost_marker, indent=2).encode()
+    legacy = {LEGACY_BINDINGS: LEGACY_V2, LEGACY_PROFILE: LEGACY_V1}
+    return [
+        Scenario("first patch", "patch", {BINDINGS: ORIGINAL},
+                 {BINDINGS: patched_bytes, BACKUP: ORIGINAL}, BINDINGS,
+                 backup_may_be_skipped=True),
+        # Kernels or file systems without renameat2 take the link-and-unlink path.
+        Scenario("first patch without renameat2", "patch", {BINDINGS: ORIGINAL},
+                 {BINDINGS: patched_bytes, BACKUP: ORIGINAL}, BINDINGS,
+                 base_inject=("renameat2:error=ENOSYS",), backup_may_be_skipped=True),
+        Scenario("re-patch with existing backup", "patch",
+                 {BINDINGS: lost_marker_bytes, BACKUP: ORIGINAL},
+                 {BINDINGS: on_disk(patched(lost_marker, injected)), BACKUP: ORIGINAL}, BINDINGS),
+        Scenario("already patched", "patch", {BINDINGS: patched_bytes, BACKUP: ORIGINAL},
+                 {BINDINGS: patched_bytes, BACKUP: ORIGINAL}, BINDINGS),
+        Scenario("unpatch by restore", "unpatch",
+                 {BINDINGS: patched_bytes, BACKUP: ORIGINAL, **legacy},
+                 {BINDINGS: ORIGINAL, BACKUP: ORIGINAL}, BINDINGS, legacy=tuple(legacy)),
+        Scenario("unpatch by erase", "unpatch", {BINDINGS: patched_bytes, **legacy},
+                 {BINDINGS: on_disk(original)}, BINDINGS, legacy=tuple(legacy),
+                 cleanup_needs_marker=True),
+        Scenario("legacy cleanup", "cleanup", {BINDINGS: ORIGINAL, **legacy},
+                 {BINDINGS: ORIGINAL}, BINDINGS, legacy=tuple(legacy)),
+        Scenario("AtomicWriteJson over existing target", "atomic-write",
+                 {ATOMIC_TARGET: OLD_TARGET}, {ATOMIC_TARGET: on_disk(ATOMIC_DOCUMENT)},
+                 ATOMIC_TARGET),
+    ]
+
+
+# ---------------------------------------------------------------------------------------------
+# Running the operation.
+
+
+@dataclasses.dataclass
+class Run:
+    status: int  # exit status, or minus the signal number
+    out: str
+    err: str
+    trace: list  # strace's lines, empty when not traced
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def fresh_workspace(root, files):
+    workspace = os.path.join(root, "ws")
+    if os.path.lexists(workspace):
+        os.chmod(workspace, 0o755)
+        shutil.rmtree(workspace)
+    os.mkdir(workspace)
+    for name, data in files.items():
+        with open(os.path.join(workspace, name), "wb") as f:
+            f.write(data)
+    return workspace
+
+
+def run(runner, operation, argument, injects=(), trace_file=None, user=None):
+    command = [runner, operation, argument]
+    if trace_file:
+        options = ["strace", "-f", "-qq", "-y", "-e", "trace=%file,%desc", "-o", trace_file]
+        for inject in injects:
+            options += ["-e", "inject=" + inject]
+        command = options + command
+    if user:
+        command = ["setpriv", "--reuid=" + user[0], "--regid=" + user[1], "--clear-groups"] + command
+    done = subprocess.run(command, cwd="/", capture_output=True, timeout=60)
+    trace = []
+    if trace_file:
+        with open(trace_file, encoding="utf-8", errors="replace") as f:
+            trace = f.read().splitlines()
+    return Run(done.returncode, done.stdout.decode(errors="replace"),
+               done.stderr.decode(errors="replace"), trace)
+
+
+CALL = re.compile(r"^(?:\d+\s+)?([a-z_0-9]+)\((.*)$")
+STANDARD_STREAM = re.compile(r"^[012]<")
+
+
+@dataclasses.dataclass
+class Call:
+    name: str
+    occurrence: int  # counted from the start of the process, as strace's when= counts
+    text: str  # the call with its arguments, the workspace path replaced by WS
+
+    def __str__(self):
+        return "%s #%d (%s)" % (self.name, self.occurrence, self.text.split(" ", 1)[1])
+
+
+FILE_ARGUMENT = re.compile(r'(\d+<WS[^>]*>|"WS[^"]*")')
+
+
+def call_text(arguments, workspace):
+    """The call's descriptors and paths: what identifies it, and what stays the same when the
+    call fails (its output arguments do not)."""
+    text = arguments.rsplit(" = ", 1)[0].replace(workspace, "WS")
+    return ", ".join(FILE_ARGUMENT.findall(text))
+
+
+def workspace_calls(trace, workspace):
+    """The calls that touched the workspace, in order. The loader's start-up calls and the
+    runner's own writes to its standard streams do not."""
+    counts = {}
+    calls = []
+    for line in trace:
+        match = CALL.match(line)
+        if not match:
+            continue
+        name, arguments = match.groups()
+        counts[name] = counts.get(name, 0) + 1
+        if name.startswith("exec") or STANDARD_STREAM.match(arguments):
+            continue
+        if workspace in arguments:
+            calls.append(Call(name, counts[name], name + " " + call_text(arguments, workspace)))
+    return calls
+
+
+def injected_call(trace, workspace, scenario):
+    hits = [line for line in trace if line.endswith("(INJECTED)")
+            and CALL.match(line).group(1) not in scenario.always_failing()]
+    if len(hits) != 1:
+        return None
+    name, arguments = CALL.match(hits[0]).groups()
+    return name + " " + call_text(arguments, workspace)
+
+
+def killed_call(trace, workspace):
+    if not trace or "killed by SIGKILL" not in trace[-1]:
+        return None
+    for line in reversed(trace[:-1]):
+        match = CALL.match(line)
+        if match:
+            return match.group(1) + " " + call_text(match.group(2), workspace)
+    return None
+
+
+# ---------------------------------------------------------------------------------------------
+# Checking what a run left behind.
+
+
+def snapshot(workspace):
+    files = {}
+    for name in os.listdir(workspace):
+        path = os.path.join(workspace, name)
+        files[name] = read(path) if os.path.isfile(path) and not os.path.islink(path) else None
+    return files
+
+
+def temp_files(files):
+    return sorted(name for name in files if name.endswith(TEMP_SUFFIX))
+
+
+def file_invariants(scenario, files):
+    """Every file holds its bytes from before or exactly its final bytes; nothing else."""
+    problems = []
+    for name, data in files.items():
+        if name.endswith(TEMP_SUFFIX):
+            continue
+        allowed = [v for v in (scenario.start.get(name), scenario.expected.get(name))
+                   if v is not None]
+        if not allowed:
+            problems.append("unexpected file %s" % name)
+        elif data not in allowed:
+            problems.append("%s holds neither its old bytes nor its final bytes" % name)
+    for name in set(scenario.start) | set(scenario.expected):
+        if name not in files and name in scenario.start and name in scenario.expected:
+            problems.append("%s is gone" % name)
+    return problems
+
+
+def log_messages(err):
+    return [line for line in err.splitlines() if line.startswith("Vexlor[")]
+
+
+def names_in_log(messages, workspace, name):
+    path = os.path.join(workspace, name)
+    return [m for m in messages if path in m]
+
+
+def result_invariants(scenario, result, files, workspace):
+    """What a true or false result promises about the disk and the log."""
+    problems = []
+    messages = log_messages(result.err)
+    if result.status not in (0, 1):
+        return ["crashed (status %d)\n%s" % (result.status, result.err[-2000:])]
+    if result.out != ("true\n" if result.status == 0 else "false\n"):
+        problems.append("printed %r with status %d" % (result.out, result.status))
+    if result.status == 1:
+        if not messages:
+            problems.append("false without a logged message")
+        for name, data in scenario.start.items():
+            if files.get(name) != data and name != BACKUP:
+                problems.append("false, yet %s changed" % name)
+        return problems
+    watched = files.get(scenario.watched)
+    if scenario.watched in scenario.expected and watched != scenario.expected[scenario.watched]:
+        problems.append("true, yet %s does not hold its final bytes" % scenario.watched)
+    if BACKUP in scenario.expected and BACKUP not in files:
+        skipped = any("backup write failed" in m for m in messages)
+        if not (scenario.backup_may_be_skipped and skipped):
+            problems.append("true, yet no backup and no backup failure logged")
+    undone = scenario.operation == "cleanup" or files.get(BINDINGS) == scenario.expected.get(BINDINGS)
+    for name in scenario.legacy if undone else ():
+        told = names_in_log(messages, workspace, name)
+        removed = [m for m in told if "removed " in m and "failed" not in m]
+        if name in files and (not told or removed):
+            problems.append("legacy file %s stayed without a reason logged" % name)
+        if name not in files and not removed:
+            problems.append("legacy file %s vanished without being reported" % name)
+    return problems
+
+
+def final_state(scenario, failed_run, left_behind):
+    """Where the next normal run must end, and the legacy files it is known not to reach."""
+    expected = dict(scenario.expected)
+    if (scenario.backup_may_be_skipped and failed_run is not None and failed_run.status == 0
+            and any("backup write failed" in m for m in log_messages(failed_run.err))):
+        expected.pop(BACKUP)
+    unreachable = []
+    if scenario.cleanup_needs_marker and left_behind.get(scenario.watched) == expected[scenario.watched]:
+        unreachable = [name for name in scenario.legacy if name in left_behind]
+        for name in unreachable:
+            expected[name] = scenario.start[name]
+    return expected, unreachable
+
+
+def completion_problems(scenario, runner, workspace, failed_run, report, where):
+    """A normal run after the failure completes and ends exactly where an undisturbed run ends."""
+    expected, unreachable = final_state(scenario, failed_run, snapshot(workspace))
+    if unreachable:
+        report.known.append("%s: %s" % (where, ", ".join(unreachable)))
+    again = run(runner, scenario.operation, scenario.argument(workspace))
+    files = snapshot(workspace)
+    problems = []
+    if again.status != 0:
+        problems.append("the next normal run gave status %d:\n%s" % (again.status, again.err))
+    if temp_files(files):
+        problems.append("temporary file left after the next run: %s" % temp_files(files))
+    for name in sorted(set(files) | set(expected)):
+        if name.endswith(TEMP_SUFFIX):
+            continue
+        if files.get(name) != expected.get(name):
+            state = "missing" if name not in files else "unexpected" if name not in expected else "wrong bytes"
+            problems.append("after the next run %s: %s" % (name, state))
+    return problems
+
+
+# ---------------------------------------------------------------------------------------------
+# The three sweeps.
+
+
+class Report:
+    def __init__(self):
+        self.violations = []
+        self.figures = []
+        self.known = []  # outcomes the specified behaviour allows, listed for the record
+
+    def violation(self, where, problems):
+        for problem in problems:
+            self.violations.append("%s: %s" % (where, problem))
+            print("VIOLATION %s: %s" % (where, problem), flush=True)
+
+
+def list_calls(scenario, runner, root):
+    workspace = fresh_workspace(root, scenario.start)
+    trace_file = os.path.join(root, "trace")
+    result = run(runner, scenario.operation, scenario.argument(workspace),
+                 scenario.base_inject, trace_file)
+    if result.status != 0:
+        raise SystemExit("%s: the undisturbed run failed:\n%s" % (scenario.name, result.err))
+    files = snapshot(workspace)
+    if files != scenario.expected:
+        raise SystemExit("%s: the undisturbed run did not reach the expected state: %s" %
+                         (scenario.name, sorted(files)))
+    calls = [c for c in workspace_calls(result.trace, workspace)
+             if c.name not in scenario.always_failing()]
+    if not calls:
+        raise SystemExit("%s: no workspace calls were traced" % scenario.name)
+    return calls
+
+
+def sweep_errors(scenario, calls, runner, root, report):
+    points = 0
+    for call in calls:
+        for errno_name in ERRNOS.get(call.name, DEFAULT_ERRNOS):
+            where = "%s, %s fails with %s" % (scenario.name, call, errno_name)
+            workspace = fresh_workspace(root, scenario.start)
+            inject = "%s:error=%s:when=%d" % (call.name, errno_name, call.occurrence)
+            result = run(runner, scenario.operation, scenario.argument(workspace),
+                         scenario.base_inject + (inject,), os.path.join(root, "trace"))
+            hit = injected_call(result.trace, workspace, scenario)
+            if hit != call.text:
+                report.violation(where, ["the failure landed elsewhere: %s" % hit])
+                continue
+            points += 1
+            files = snapshot(workspace)
+            problems = file_invariants(scenario, files)
+            problems += result_invariants(scenario, result, files, workspace)
+            if temp_files(files) and not (call.name.startswith("unlink") and TEMP_SUFFIX in call.text):
+                problems.append("temporary file left behind: %s" % temp_files(files))
+            problems += completion_problems(scenario, runner, workspace, result, report, where)
+            report.violation(where, problems)
+    return points
+
+
+def sweep_kills(scenario, calls, runner, root, report):
+    points = 0
+    for call in calls:
+        where = "%s, killed at %s" % (scenario.name, call)
+        workspace = fresh_workspace(root, scenario.start)
+        inject = "%s:signal=SIGKILL:when=%d" % (call.name, call.occurrence)
+        result = run(runner, scenario.operation, scenario.argument(workspace),
+                     scenario.base_inject + (inject,), os.path.join(root, "trace"))
+        hit = killed_call(result.trace, workspace)
+        if result.status != -signal.SIGKILL or hit != call.text:
+            report.violation(where, ["the kill landed elsewhere: %s (status %d)" % (hit, result.status)])
+            continue
+        points += 1
+        problems = file_invariants(scenario, snapshot(workspace))
+        problems += completion_problems(scenario, runner, workspace, None, report, where)
+        report.violation(where, problems)
+    return points
+
+
+# Permission failures, as an unprivileged user: (description, operation, starting files,
+# how to lock the workspace).
+def permission_cases(patched_bytes):
+    def read_only_directory(workspace):
+        os.chmod(workspace, 0o555)
+
+    def read_only_file(workspace):
+        os.chmod(os.path.join(workspace, BINDINGS), 0o444)
+
+    cases = []
+    for lock_name, lock in (("read-only directory", read_only_directory),
+                            ("read-only file", read_only_file)):
+        cases += [
+            ("patch, %s" % lock_name, "patch", {BINDINGS: ORIGINAL}, lock),
+            ("re-patch with backup, %s" % lock_name, "patch",
+             {BINDINGS: ORIGINAL, BACKUP: ORIGINAL}, lock),
+            ("unpatch by restore, %s" % lock_name, "unpatch",
+             {BINDINGS: patched_bytes, BACKUP: ORIGINAL}, lock),
+            ("unpatch by erase, %s" % lock_name, "unpatch", {BINDINGS: patched_bytes}, lock),
+        ]
+    return cases
+
+
+def workspace_of_nobody(root, files, uid, gid):
+    workspace = fresh_workspace(root, files)
+    for name in os.listdir(workspace):
+        os.chown(os.path.join(workspace, name), uid, gid)
+    os.chown(workspace, uid, gid)
+    return workspace
+
+
+def sweep_permissions(runner, root, patched_bytes, report):
+    """A read-only directory rules out every replacement. A read-only file in a writable
+    directory could still be replaced by a rename, but its owner marked it as not to be
+    changed, and on Windows the rename itself refuses; so the library refuses it too, before
+    it writes anything, backup included. Either way: false, the system's reason, no change."""
+    nobody = pwd.getpwnam("nobody")
+    user = (nobody.pw_name, grp.getgrgid(nobody.pw_gid).gr_name)
+    uid, gid = nobody.pw_uid, nobody.pw_gid
+    # The build tree may lie where nobody cannot reach it; a copy beside the workspace is
+    # always reachable.
+    copy = os.path.join(root, "runner")
+    shutil.copy(runner, copy)
+    os.chmod(copy, 0o755)
+    # The control: with nothing locked, nobody can patch, so a refusal below is the lock's.
+    workspace = workspace_of_nobody(root, {BINDINGS: ORIGINAL}, uid, gid)
+    control = run(copy, "patch", workspace, user=user)
+    if control.status != 0 or read(os.path.join(workspace, BINDINGS)) != patched_bytes:
+        report.violation("as nobody, patch, nothing locked", ["status %d:\n%s" % (control.status, control.err)])
+    cases = 0
+    for description, operation, files, lock in permission_cases(patched_bytes):
+        workspace = workspace_of_nobody(root, files, uid, gid)
+        lock(workspace)
+        modes = {n: os.stat(os.path.join(workspace, n)).st_mode for n in os.listdir(workspace)}
+        before = snapshot(workspace)
+        result = run(copy, operation, workspace, user=user)
+        problems = []
+        if result.status != 1:
+            problems.append("status %d, expected false:\n%s" % (result.status, result.err))
+        if "Permission denied" not in result.err:
+            problems.append("the system's reason is missing from the log:\n" + result.err)
+        if snapshot(workspace) != before:
+            problems.append("the files changed: %s -> %s" % (sorted(before), sorted(snapshot(workspace))))
+        after = {n: os.stat(os.path.join(workspace, n)).st_mode for n in os.listdir(workspace)}
+        if after != modes:
+            problems.append("permissions changed")
+        report.violation("as nobody, " + description, problems)
+        print("  as nobody, %s: %s" % (description, " | ".join(log_messages(result.err))))
+        cases += 1
+        os.chmod(workspace, 0o755)
+    return cases
+
+
+# ---------------------------------------------------------------------------------------------
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--runner", required=True, help="path of vexlor-fault-runner")
+    parser.add_argument("--only", choices=("errors", "kills", "permissions"))
+    parser.add_argument("--scenario", help="run only the scenario with this name")
+    parser.add_argument("--skip", help="skip the whole suite, giving this reason")
+    args = parser.parse_args()
+    if args.skip:
+        print("SKIPPED: " + args.skip)
+        return SKIP
+    if not shutil.which("strace"):
+        print("SKIPPED: strace is not installed (scripts/setup.sh installs it)")
+        return SKIP
+    runner = os.path.abspath(args.runner)
+    report = Report()
+    started = time.monotonic()
+    # Reachable by nobody for the permission cases, and for nobody else to write.
+    root = tempfile.mkdtemp(prefix="vexlor_fault_")
+    os.chmod(root, 0o755)
+    try:
+        injected = injected_bindings(runner, root)
+        chosen = [s for s in scenarios(injected) if not args.scenario or s.name == args.scenario]
+        print("%-40s %6s %10s %7s" % ("operation", "calls", "failures", "kills"))
+        for scenario in chosen if args.only != "permissions" else ():
+            calls = list_calls(scenario, runner, root)
+            failures = kills = 0
+            if args.only in (None, "errors"):
+                failures = sweep_errors(scenario, calls, runner, root, report)
+            if args.only in (None, "kills"):
+                kills = sweep_kills(scenario, calls, runner, root, report)
+            print("%-40s %6d %10d %7d" % (scenario.name, len(calls), failures, kills), flush=True)
+            report.figures.append((scenario.name, len(calls), failures, kills))
+        if args.only in (None, "permissions") and not args.scenario:
+            if os.geteuid() != 0:
+                print("permission cases SKIPPED: switching to nobody needs root")
+            else:
+                patched_bytes = on_disk(patched(json.loads(ORIGINAL), injected))
+                cases = sweep_permissions(runner, root, patched_bytes, report)
+                print("permission failures as nobody: %d cases" % cases)
+    finally:
+        shutil.rmtree(root, ignore_errors=True)
+    if report.known:
+        print("legacy files a later unpatch cannot reach once the erase has removed the marker"
+              " (%d runs):" % len(report.known))
+        for line in report.known:
+            print("  " + line)
+    total_failures = sum(f[2] for f in report.figures)
+    total_kills = sum(f[3] for f in report.figures)
+    print("total: %d injected failures, %d kill points, %d violations, %.0f s" %
+          (total_failures, total_kills, len(report.violations), time.monotonic() - started))
+    return 1 if report.violations else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
