@@ -157,8 +157,8 @@ def main(argv):
         sys.exit(__doc__)
     errors = []
     all_lines, all_targets = [], []
-    for spec in argv[1:]:
-        fs_name, bench_json, python_json = spec.split("=", 2)
+    for run in argv[1:]:
+        fs_name, bench_json, python_json = run.split("=", 2)
         rows = load_benchmark_rows(bench_json, errors)
         python = load_python_rows(python_json)
         all_lines += table_lines(fs_name, rows, python)

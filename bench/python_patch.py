@@ -123,8 +123,8 @@ def main(argv):
         sys.exit(__doc__)
     documents_dir, work_dir, output = argv[1:4]
     results = []
-    for spec in argv[4:]:
-        size, iterations = spec.split("=")
+    for case in argv[4:]:
+        size, iterations = case.split("=")
         results += measure_size(documents_dir, work_dir, size, int(iterations))
     with open(output, "w", encoding="utf-8") as f:
         json.dump({"work_dir": work_dir, "results": results}, f, indent=2)
