@@ -4,6 +4,7 @@
 #include "file_ops.h"
 #include "log.h"
 #include "names.h"
+#include "operations.h"
 #include "platform.h"
 
 namespace vexlor {
@@ -46,7 +47,7 @@ ReplaceResult ReplaceFileContents(const fs::path& target, std::string_view bytes
     return result;
 }
 
-bool AtomicWriteJson(const fs::path& target, const nlohmann::json& j, Logger log) {
+bool WriteJsonAtomically(const fs::path& target, const nlohmann::json& j, const Logger& log) {
     const std::string targetText = platform::DisplayPath(target);
     ReplaceResult replaced;
     try {

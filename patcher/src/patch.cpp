@@ -5,6 +5,7 @@
 #include "json_file.h"
 #include "log.h"
 #include "names.h"
+#include "operations.h"
 #include "platform.h"
 #include "vexlor/bindings.h"
 
@@ -35,7 +36,7 @@ std::error_code writeBackupOnce(const fs::path& backup, const std::string& origi
 
 }  // namespace
 
-bool PatchGenericHmdBindingsFile(const fs::path& bindingsDir, Logger log) {
+bool PatchBindingsDirectory(const fs::path& bindingsDir, const Logger& log) {
     const fs::path bindingsFile = bindingsDir / kBindingsFileName;
     const std::string fileText = platform::DisplayPath(bindingsFile);
 
@@ -110,7 +111,7 @@ bool PatchGenericHmdBindingsFile(const fs::path& bindingsDir, Logger log) {
     // peak at the document and its new text instead of holding the old text as well.
     std::string().swap(file.bytes);
     InjectBindings(file.document);
-    if (!AtomicWriteJson(bindingsFile, file.document, log)) {
+    if (!WriteJsonAtomically(bindingsFile, file.document, log)) {
         return false;
     }
     LogFormatted(log, "Vexlor[patch]: patched %s\n", fileText.c_str());

@@ -5,6 +5,7 @@
 #include "legacy.h"
 #include "log.h"
 #include "names.h"
+#include "operations.h"
 #include "platform.h"
 #include "vexlor/bindings.h"
 
@@ -69,7 +70,7 @@ Outcome eraseMarkedContent(const fs::path& target, const Logger& log) {
     // The old text is not needed again; letting it go keeps it out of the write-back's peak.
     std::string().swap(file.bytes);
     eraseInjectedContent(file.document);
-    if (!AtomicWriteJson(target, file.document, log)) {
+    if (!WriteJsonAtomically(target, file.document, log)) {
         return Outcome::kFailed;
     }
     LogFormatted(log, "Vexlor[unpatch]: erased Vexlor markers + bindings in %s\n",
@@ -79,7 +80,7 @@ Outcome eraseMarkedContent(const fs::path& target, const Logger& log) {
 
 }  // namespace
 
-bool UnpatchGenericHmdBindingsFile(const fs::path& bindingsDir, Logger log) {
+bool UnpatchBindingsDirectory(const fs::path& bindingsDir, const Logger& log) {
     const fs::path target = bindingsDir / kBindingsFileName;
     const fs::path backup = SiblingPath(target, kBackupSuffix);
     std::error_code ec;
