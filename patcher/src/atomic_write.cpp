@@ -30,10 +30,14 @@ ReplaceResult ReplaceFileContents(const fs::path& target, std::string_view bytes
     if (std::error_code ec = platform::CheckMayReplace(target)) {
         return {ReplaceStep::kRename, ec};
     }
-    if (std::error_code ec = platform::WriteNewFileDurably(temp, bytes, target)) {
+    std::error_code ec = platform::RemoveStaleEntry(temp);
+    if (!ec) {
+        ec = platform::WriteNewFileDurably(temp, bytes, target);
+    }
+    if (ec) {
         result = {ReplaceStep::kWrite, ec};
-    } else if (std::error_code ec = platform::ReplaceFile(temp, target)) {
-        result = {ReplaceStep::kRename, ec};
+    } else if (std::error_code renameError = platform::ReplaceFile(temp, target)) {
+        result = {ReplaceStep::kRename, renameError};
     } else {
         // The rename has happened, so the temporary file is gone either way.
         if (std::error_code syncError = platform::SyncDirectoryOf(target)) {

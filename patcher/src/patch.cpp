@@ -20,7 +20,10 @@ namespace {
 std::error_code writeBackupOnce(const fs::path& backup, const std::string& originalBytes,
                                 const fs::path& bindingsFile, std::error_code& syncError) {
     const fs::path temp = SiblingPath(backup, kTempSuffix);
-    std::error_code ec = platform::WriteNewFileDurably(temp, originalBytes, bindingsFile);
+    std::error_code ec = platform::RemoveStaleEntry(temp);
+    if (!ec) {
+        ec = platform::WriteNewFileDurably(temp, originalBytes, bindingsFile);
+    }
     if (!ec) {
         ec = platform::MoveNoReplace(temp, backup);
     }

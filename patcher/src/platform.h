@@ -10,6 +10,7 @@
 #define VEXLOR_PLATFORM_H_
 
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -24,12 +25,18 @@ namespace fs = std::filesystem;
 // blocks, so a FIFO or device planted at `path` cannot hang the caller.
 std::error_code ReadWholeFile(const fs::path& path, std::size_t maxBytes, std::string& out);
 
-// Creates a new file at `path` holding exactly `bytes`, flushed to stable storage. Whatever
-// entry stood at `path` is removed first (a link itself, never its target), and the file is
-// created exclusively, so a link planted in between makes the call fail instead of writing
-// through it. When `modelFile` exists, the new file takes its permission bits (and, for a
-// privileged caller, its owner) before any byte is written, so a replacement never widens
-// access. On failure a partly written file may remain at `path`; the caller removes it.
+// Removes whatever entry stands at `path`, so that a name of ours can be used afresh: a file
+// (read-only too), a link itself (never its target) or an empty directory. A directory that
+// still holds something is refused, and nothing is removed from it. An entry that is already
+// gone counts as removed.
+std::error_code RemoveStaleEntry(const fs::path& path);
+
+// Creates a new file at `path` holding exactly `bytes`, flushed to stable storage. The caller
+// clears `path` first (RemoveStaleEntry); the file is created exclusively, so anything planted
+// there in between, a link above all, makes the call fail instead of being written through. When
+// `modelFile` exists, the new file takes its permission bits (and, for a privileged caller, its
+// owner) before any byte is written, so a replacement never widens access. On failure a partly
+// written file may remain at `path`; the caller removes it.
 std::error_code WriteNewFileDurably(const fs::path& path, std::string_view bytes,
                                     const fs::path& modelFile);
 
@@ -56,6 +63,34 @@ std::error_code CheckMayReplace(const fs::path& file);
 // Removes the directory entry at `path` (a link itself, never its target). An entry that is
 // already gone counts as removed.
 std::error_code RemoveFile(const fs::path& path);
+
+// An exclusive hold on a directory for the length of one operation that writes in it. The
+// system releases it when the process ends however it ends, so a killed holder never blocks
+// the next run, and it leaves nothing behind on disk.
+class DirectoryLock {
+  public:
+    DirectoryLock() = default;
+    ~DirectoryLock();
+    DirectoryLock(DirectoryLock&& other) noexcept;
+    DirectoryLock& operator=(DirectoryLock&& other) noexcept;
+    DirectoryLock(const DirectoryLock&) = delete;
+    DirectoryLock& operator=(const DirectoryLock&) = delete;
+
+    bool held() const { return handle_ != kNone; }
+
+  private:
+    friend std::error_code TryLockDirectory(const fs::path& dir, DirectoryLock& lock);
+    static constexpr std::intptr_t kNone = -1;
+    std::intptr_t handle_ = kNone;  // the descriptor or handle that carries the lock
+};
+
+// Takes the lock on `dir` when nobody holds it. When another holder has it, in this process
+// or another, fails at once with std::errc::device_or_resource_busy.
+std::error_code TryLockDirectory(const fs::path& dir, DirectoryLock& lock);
+
+// Whether some operation holds the lock on `dir` now, found without waiting, without taking
+// the lock and without creating anything.
+std::error_code ProbeDirectoryLock(const fs::path& dir, bool& held);
 
 // The system's own message text for an error reported by this layer or by std::filesystem,
 // as UTF-8.

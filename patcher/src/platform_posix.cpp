@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <utility>
 
 #include "platform.h"
 
@@ -169,13 +170,24 @@ std::error_code ReadWholeFile(const fs::path& path, std::size_t maxBytes, std::s
     }
 }
 
+std::error_code RemoveStaleEntry(const fs::path& path) {
+    if (::unlink(path.c_str()) == 0 || errno == ENOENT) {
+        return {};
+    }
+    // Linux answers EISDIR for a directory, other systems EPERM; rmdir removes only an empty
+    // one, so whatever is inside stays.
+    if (errno == EISDIR || errno == EPERM) {
+        if (::rmdir(path.c_str()) == 0 || errno == ENOENT) {
+            return {};
+        }
+    }
+    return lastError();
+}
+
 std::error_code WriteNewFileDurably(const fs::path& path, std::string_view bytes,
                                     const fs::path& modelFile) {
-    if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
-        return lastError();
-    }
-    // O_EXCL never follows a link: anything planted at the path since the unlink makes the
-    // open fail rather than write through it.
+    // O_EXCL never follows a link: anything planted at the path since it was cleared makes
+    // the open fail rather than write through it.
     FileDescriptor fd(openRetrying(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0666));
     if (!fd.valid()) {
         return lastError();
@@ -236,6 +248,26 @@ std::error_code RemoveFile(const fs::path& path) {
     if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
         return lastError();
     }
+    return {};
+}
+
+DirectoryLock::~DirectoryLock() {}
+
+DirectoryLock::DirectoryLock(DirectoryLock&& other) noexcept : handle_(other.handle_) {
+    other.handle_ = kNone;
+}
+
+DirectoryLock& DirectoryLock::operator=(DirectoryLock&& other) noexcept {
+    std::swap(handle_, other.handle_);
+    return *this;
+}
+
+std::error_code TryLockDirectory(const fs::path& /*dir*/, DirectoryLock& /*lock*/) {
+    return {};
+}
+
+std::error_code ProbeDirectoryLock(const fs::path& /*dir*/, bool& held) {
+    held = false;
     return {};
 }
 

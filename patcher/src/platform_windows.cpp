@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <chrono>
 #include <thread>
+#include <utility>
 
 #include "platform.h"
 
@@ -232,11 +233,26 @@ std::error_code ReadWholeFile(const fs::path& path, std::size_t maxBytes, std::s
 // the top of this file), and the read-only attribute is not copied, because a read-only
 // target refuses the rename over it anyway, and a read-only backup could not be removed by a
 // later unpatch.
-std::error_code WriteNewFileDurably(const fs::path& path, std::string_view bytes,
-                                    const fs::path& /*modelFile*/) {
-    if (!::DeleteFileW(path.c_str()) && !isNotFound(::GetLastError())) {
+std::error_code RemoveStaleEntry(const fs::path& path) {
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        return isNotFound(::GetLastError()) ? std::error_code{} : lastError();
+    }
+    // A read-only file refuses deletion; the name is ours, so the attribute goes first.
+    if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        ::SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+    }
+    const bool removed = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0
+                             ? ::RemoveDirectoryW(path.c_str())
+                             : ::DeleteFileW(path.c_str());
+    if (!removed && !isNotFound(::GetLastError())) {
         return lastError();
     }
+    return {};
+}
+
+std::error_code WriteNewFileDurably(const fs::path& path, std::string_view bytes,
+                                    const fs::path& /*modelFile*/) {
     // CREATE_NEW with the reparse-point flag acts on a planted link itself and fails because
     // the name exists, instead of writing through the link.
     Handle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
@@ -305,6 +321,26 @@ std::error_code RemoveFile(const fs::path& path) {
     if (!::DeleteFileW(path.c_str()) && !isNotFound(::GetLastError())) {
         return lastError();
     }
+    return {};
+}
+
+DirectoryLock::~DirectoryLock() {}
+
+DirectoryLock::DirectoryLock(DirectoryLock&& other) noexcept : handle_(other.handle_) {
+    other.handle_ = kNone;
+}
+
+DirectoryLock& DirectoryLock::operator=(DirectoryLock&& other) noexcept {
+    std::swap(handle_, other.handle_);
+    return *this;
+}
+
+std::error_code TryLockDirectory(const fs::path& /*dir*/, DirectoryLock& /*lock*/) {
+    return {};
+}
+
+std::error_code ProbeDirectoryLock(const fs::path& /*dir*/, bool& held) {
+    held = false;
     return {};
 }
 
