@@ -205,20 +205,49 @@ TEST(PatchBackup, StaleBackupTemporaryFileIsReplacedAndGone) {
     EXPECT_EQ(d.entries(), (std::vector<std::string>{NameOf(d.file), NameOf(d.backup)}));
 }
 
-// A non-empty directory at the backup's temporary name cannot be removed, even by root, so
-// the backup cannot be written; the patch must still go on.
-TEST(PatchBackup, FailedBackupIsReportedAndThePatchGoesOn) {
-    PatchDir d;
-    WriteBytes(d.file, kFixtureBytes);
-    const fs::path blocker = TempSiblingOf(d.backup);
-    fs::create_directory(blocker);
-    WriteBytes(blocker / "inside", "x");
-    EXPECT_TRUE(d.patch());
-    ASSERT_EQ(d.log.messages().size(), 2u);
-    EXPECT_TRUE(HasCauseAfter(d.log.messages()[0], "Vexlor[patch]: backup write failed: "));
-    EXPECT_EQ(d.log.messages()[1], d.patched());
-    EXPECT_FALSE(fs::exists(d.backup));
-    EXPECT_EQ(ReadBytes(d.file), kPatchedFixtureBytes);
+// The file is replaced only once its original bytes are safe. What stands at the backup's
+// temporary name is ours and cleared; what stands at the backup's own name is not, and
+// blocks the patch.
+TEST(PatchBackup, BlockedBackupStopsThePatchAndAStaleTemporaryNameIsCleared) {
+    struct Case {
+        const char* what;
+        void (*plant)(const PatchDir&);
+        bool patches;
+    };
+    const Case cases[] = {
+        {"non-empty directory at the temporary name",
+         [](const PatchDir& d) {
+             fs::create_directory(TempSiblingOf(d.backup));
+             WriteBytes(TempSiblingOf(d.backup) / "inside", "x");
+         },
+         false},
+        {"directory at the backup's name",
+         [](const PatchDir& d) { fs::create_directory(d.backup); }, false},
+        {"empty directory at the temporary name",
+         [](const PatchDir& d) { fs::create_directory(TempSiblingOf(d.backup)); }, true},
+        {"read-only file at the temporary name",
+         [](const PatchDir& d) {
+             WriteBytes(TempSiblingOf(d.backup), "STALE");
+             fs::permissions(TempSiblingOf(d.backup), fs::perms::owner_read);
+         },
+         true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        PatchDir d;
+        WriteBytes(d.file, kFixtureBytes);
+        c.plant(d);
+        EXPECT_EQ(d.patch(), c.patches);
+        ASSERT_FALSE(d.log.messages().empty());
+        if (c.patches) {
+            EXPECT_EQ(d.log.messages(), (Messages{d.backedUp(), d.patched()}));
+            EXPECT_EQ(ReadBytes(d.backup), kFixtureBytes);
+            EXPECT_FALSE(fs::exists(TempSiblingOf(d.backup)));
+        } else {
+            EXPECT_TRUE(HasCauseAfter(d.log.messages()[0], "Vexlor[patch]: backup write failed: "));
+            EXPECT_EQ(ReadBytes(d.file), kFixtureBytes);
+        }
+    }
 }
 
 TEST(PatchBackup, BackupAndPatchedFileKeepThePermissionBitsOfTheOriginal) {

@@ -115,15 +115,18 @@ TEST(UnpatchRestore, RepeatedRestoreGivesTheSameBytesEachTime) {
     EXPECT_EQ(ReadBytes(d.backup), kFixtureBytes);
 }
 
-TEST(UnpatchRestore, BackupWinsOverATargetThatIsGarbage) {
+// Unreadable text may be someone's edit half done: it is not thrown away for the backup.
+TEST(UnpatchRestore, TargetThatIsGarbageIsNotOverwritten) {
     UnpatchDir d;
     const std::string original = "{\"anything\": [1, 2, 3]}\n\n";
     WriteBytes(d.backup, original);
     WriteBytes(d.file, "garbage {{{ not json");
-    EXPECT_TRUE(d.unpatch());
-    EXPECT_EQ(ReadBytes(d.file), original);
+    EXPECT_FALSE(d.unpatch());
+    ASSERT_EQ(d.log.messages().size(), 1u);
+    EXPECT_TRUE(HasCauseAfter(d.log.messages()[0],
+                              "Vexlor[unpatch]: failed to parse " + Shown(d.file) + ": "));
+    EXPECT_EQ(ReadBytes(d.file), "garbage {{{ not json");
     EXPECT_EQ(ReadBytes(d.backup), original);
-    EXPECT_FALSE(fs::exists(d.temp));
 }
 
 TEST(UnpatchRestore, StaleTemporaryFileIsConsumed) {

@@ -2,6 +2,7 @@
 #include <string>
 
 #include "file_ops.h"
+#include "json_file.h"
 #include "log.h"
 #include "names.h"
 #include "operations.h"
@@ -9,80 +10,75 @@
 
 namespace vexlor {
 
-fs::path SiblingPath(const fs::path& file, const char* suffix) {
-    fs::path sibling = file;
-    sibling += suffix;
-    return sibling;
+namespace {
+
+// The cause of a failed write names the file it is about when that is not the target: a
+// stale temporary file that cannot be cleared blocks every write until someone removes it.
+std::string writeFailureCause(const ReplaceResult& result) {
+    const std::string cause = platform::ErrorText(result.error);
+    if (result.culprit.empty()) {
+        return cause;
+    }
+    return "cannot clear the stale temporary file " + platform::DisplayPath(result.culprit) + ": " +
+           cause;
 }
 
-Presence QueryPresence(const fs::path& path, std::error_code& ec) {
-    const fs::file_status status = fs::status(path, ec);
-    if (status.type() == fs::file_type::not_found) {
-        ec.clear();
-        return Presence::kAbsent;
+}  // namespace
+
+bool SerializeForWriting(const nlohmann::json& j, std::string& out, std::string& cause) {
+    try {
+        out = j.dump(4, ' ', false, nlohmann::json::error_handler_t::strict);
+    } catch (const std::exception& e) {
+        cause = e.what();
+        return false;
     }
-    return ec ? Presence::kUnknown : Presence::kPresent;
+    // What the patcher writes it must be able to read back.
+    if (out.size() > kMaxFileBytes) {
+        cause = "the document would be larger than " + std::to_string(kMaxFileBytes >> 20) +
+                " MiB, more than any bindings file holds";
+        std::string().swap(out);
+        return false;
+    }
+    return true;
 }
 
-ReplaceResult ReplaceFileContents(const fs::path& target, std::string_view bytes) {
-    const fs::path temp = SiblingPath(target, kTempSuffix);
-    ReplaceResult result;
-    if (std::error_code ec = platform::CheckMayReplace(target)) {
-        return {ReplaceStep::kRename, ec};
+bool ReportWriteBack(const ReplaceResult& result, const fs::path& target, const Logger& log) {
+    const std::string targetText = platform::DisplayPath(target);
+    switch (result.failedStep) {
+        case ReplaceStep::kNone:
+            return true;
+        case ReplaceStep::kWrite:
+            LogFormatted(log, "Vexlor[patch]: tmp write failed for %s: %s\n", targetText.c_str(),
+                         writeFailureCause(result).c_str());
+            return false;
+        case ReplaceStep::kRename:
+        case ReplaceStep::kChanged:
+            LogFormatted(log, "Vexlor[patch]: rename to %s failed: %s\n", targetText.c_str(),
+                         platform::ErrorText(result.error).c_str());
+            return false;
+        case ReplaceStep::kSync:
+            // The file does hold the new document; reporting failure would be untrue, and a
+            // caller that retried would find it already done. Only a crash could still undo
+            // the rename.
+            LogFormatted(log, "Vexlor[patch]: wrote %s, but could not flush it to storage: %s\n",
+                         targetText.c_str(), platform::ErrorText(result.error).c_str());
+            return true;
     }
-    std::error_code ec = platform::RemoveStaleEntry(temp);
-    if (!ec) {
-        ec = platform::WriteNewFileDurably(temp, bytes, target);
-    }
-    if (ec) {
-        result = {ReplaceStep::kWrite, ec};
-    } else if (std::error_code renameError = platform::ReplaceFile(temp, target)) {
-        result = {ReplaceStep::kRename, renameError};
-    } else {
-        // The rename has happened, so the temporary file is gone either way.
-        if (std::error_code syncError = platform::SyncDirectoryOf(target)) {
-            result = {ReplaceStep::kSync, syncError};
-        }
-        return result;
-    }
-    // The failure is what gets reported; a temporary file that will not go away either is
-    // replaced by the next write anyway.
-    platform::RemoveFile(temp);
-    return result;
+    return false;
 }
 
 bool WriteJsonAtomically(const fs::path& target, const nlohmann::json& j, const Logger& log) {
-    const std::string targetText = platform::DisplayPath(target);
-    ReplaceResult replaced;
-    try {
-        const std::string serialized =
-            j.dump(4, ' ', false, nlohmann::json::error_handler_t::strict);
-        replaced = ReplaceFileContents(target, serialized);
-    } catch (const std::exception& e) {
-        // Serialization (invalid UTF-8, memory) failed before anything of this call reached
-        // the disk; a stale temporary file is removed all the same, so none survives a failure.
+    std::string serialized;
+    std::string cause;
+    if (!SerializeForWriting(j, serialized, cause)) {
+        // Nothing of this call reached the disk; a stale temporary file is removed all the
+        // same, so none survives a failure.
         platform::RemoveFile(SiblingPath(target, kTempSuffix));
-        LogFormatted(log, "Vexlor[patch]: tmp write failed for %s: %s\n", targetText.c_str(),
-                     e.what());
+        LogFormatted(log, "Vexlor[patch]: tmp write failed for %s: %s\n",
+                     platform::DisplayPath(target).c_str(), cause.c_str());
         return false;
     }
-    if (replaced.failedStep == ReplaceStep::kWrite) {
-        LogFormatted(log, "Vexlor[patch]: tmp write failed for %s: %s\n", targetText.c_str(),
-                     platform::ErrorText(replaced.error).c_str());
-        return false;
-    }
-    if (replaced.failedStep == ReplaceStep::kRename) {
-        LogFormatted(log, "Vexlor[patch]: rename to %s failed: %s\n", targetText.c_str(),
-                     platform::ErrorText(replaced.error).c_str());
-        return false;
-    }
-    // The file does hold the new document; reporting failure would be untrue, and a caller
-    // that retried would find it already done. Only a crash could still undo the rename.
-    if (replaced.failedStep == ReplaceStep::kSync) {
-        LogFormatted(log, "Vexlor[patch]: wrote %s, but could not flush it to storage: %s\n",
-                     targetText.c_str(), platform::ErrorText(replaced.error).c_str());
-    }
-    return true;
+    return ReportWriteBack(ReplaceFileContents(target, serialized), target, log);
 }
 
 }  // namespace vexlor

@@ -3,8 +3,14 @@
 #define VEXLOR_FILE_OPS_H_
 
 #include <filesystem>
+#include <functional>
+#include <string>
 #include <string_view>
 #include <system_error>
+
+#include <nlohmann/json.hpp>
+
+#include "vexlor/bindings.h"
 
 namespace vexlor {
 
@@ -19,23 +25,51 @@ enum class Presence { kAbsent, kPresent, kUnknown };
 // any other failure of the query is kUnknown, with its cause in `ec`.
 Presence QueryPresence(const fs::path& path, std::error_code& ec);
 
+// As QueryPresence, and a status that cannot be read is reported to `log` as
+// "<tag>cannot check <path>: <cause>", so that "cannot tell" never passes silently.
+Presence LookFor(const fs::path& path, const char* tag, const Logger& log);
+
+// Where a write meant for `file` must go: `file` itself, or, when `file` is a symbolic link,
+// the file it leads to, so that the link stays a link. A link that leads to a file of
+// another owner than `dir`'s is refused (logged with `tag`): root patching a user's
+// directory must never be led to someone else's file.
+bool ResolveWriteTarget(const fs::path& file, const fs::path& dir, const char* tag,
+                        const Logger& log, fs::path& target);
+
 // Which step of ReplaceFileContents failed, if any. After kSync the new contents are in
-// place, but the rename may not survive a crash: a warning, not a failure.
-enum class ReplaceStep { kNone, kWrite, kRename, kSync };
+// place, but the rename may not survive a crash: a warning, not a failure. kChanged: the
+// target no longer held what the caller read, so it was left alone.
+enum class ReplaceStep { kNone, kWrite, kRename, kSync, kChanged };
 
 struct ReplaceResult {
     ReplaceStep failedStep = ReplaceStep::kNone;
     std::error_code error;
+    fs::path culprit;  // the file a kWrite failure is about, when it is not the target
     bool replaced() const {
         return failedStep == ReplaceStep::kNone || failedStep == ReplaceStep::kSync;
     }
-    explicit operator bool() const { return failedStep == ReplaceStep::kNone; }
 };
 
 // Makes `target` hold exactly `bytes` in one step: through the "<target>.vexlor_tmp" sibling,
 // flushed to storage, then renamed over `target`. On failure `target` is unchanged and the
 // temporary file is gone. A file the caller may not write is refused (kRename) untouched.
-ReplaceResult ReplaceFileContents(const fs::path& target, std::string_view bytes);
+// With `readBytes`, the target must still hold exactly those bytes just before the rename;
+// otherwise someone wrote it since it was read, and it is left alone (kChanged).
+ReplaceResult ReplaceFileContents(const fs::path& target, std::string_view bytes,
+                                  const std::string* readBytes = nullptr);
+
+// Logs a failed replacement of `target` as a write-back does, under the "Vexlor[patch]: "
+// tag whoever calls; a replacement that could not be flushed is a warning. True when the
+// target was replaced.
+bool ReportWriteBack(const ReplaceResult& result, const fs::path& target, const Logger& log);
+
+// `j` in the on-disk form, or false with the reason: serialization failed, or the text would
+// be larger than any file the patcher reads back.
+bool SerializeForWriting(const nlohmann::json& j, std::string& out, std::string& cause);
+
+// Called by ReplaceFileContents after the new file is complete and before it checks the
+// target and renames: lets a test change the target at exactly that moment. Empty normally.
+void SetBeforeReplaceHookForTesting(std::function<void(const fs::path& target)> hook);
 
 }  // namespace vexlor
 

@@ -136,18 +136,24 @@ bool LoadJsonFile(const std::filesystem::path& path, JsonFile& out, std::string&
         }
         return false;
     }
-    json document;
-    BoundedDomBuilder builder(document, out.bytes.size());
+    if (!ParseJsonText(out.bytes, out.document, cause)) {
+        failure = LoadFailure::kParse;
+        return false;
+    }
+    return true;
+}
+
+bool ParseJsonText(const std::string& text, nlohmann::json& document, std::string& cause) {
+    json parsed;
+    BoundedDomBuilder builder(parsed, text.size());
     // Not strict: only the first complete value counts, whatever follows it. Comments are a
     // syntax error.
-    const bool parsed = json::sax_parse(out.bytes, &builder, json::input_format_t::json,
-                                        /*strict=*/false, /*ignore_comments=*/false);
-    if (!parsed) {
-        failure = LoadFailure::kParse;
+    if (!json::sax_parse(text, &builder, json::input_format_t::json, /*strict=*/false,
+                         /*ignore_comments=*/false)) {
         cause = builder.refusal();
         return false;
     }
-    out.document = std::move(document);
+    document = std::move(parsed);
     return true;
 }
 

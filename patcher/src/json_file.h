@@ -39,6 +39,9 @@ enum class LoadFailure { kNone, kRead, kParse };
 bool LoadJsonFile(const std::filesystem::path& path, JsonFile& out, std::string& cause,
                   LoadFailure& failure);
 
+// Parses `text` as LoadJsonFile parses a file's bytes, within the same limits.
+bool ParseJsonText(const std::string& text, nlohmann::json& document, std::string& cause);
+
 // True when `doc` is an object whose member `key` is the boolean true. Never adds a member.
 bool HasMarker(const nlohmann::json& doc, const char* key);
 

@@ -10,42 +10,44 @@ namespace vexlor {
 
 namespace {
 
+constexpr const char* kTag = "Vexlor[unpatch]: ";
+
 bool carriesEitherMarker(const fs::path& candidate) {
     JsonFile file;
     std::string cause;  // a file we cannot read or parse is simply not ours
-    return LoadJsonFile(candidate, file, cause) &&
-           (HasMarker(file.document, kMarkerKey) || HasLegacyMarker(file.document));
+    return LoadJsonFile(candidate, file, cause) && CarriedMarker(file.document) != nullptr;
 }
 
-void cleanupCandidate(const fs::path& candidate, const Logger& log) {
+// True when the candidate was removed.
+bool cleanupCandidate(const fs::path& candidate, const Logger& log) {
     const std::string text = platform::DisplayPath(candidate);
-    std::error_code ec;
-    switch (QueryPresence(candidate, ec)) {
-        case Presence::kAbsent:
-            return;
-        case Presence::kUnknown:
-            LogFormatted(log, "Vexlor[unpatch]: cannot check %s: %s\n", text.c_str(),
-                         platform::ErrorText(ec).c_str());
-            return;
-        case Presence::kPresent:
-            break;
+    if (LookFor(candidate, kTag, log) != Presence::kPresent) {
+        return false;
     }
     if (!carriesEitherMarker(candidate)) {
         LogFormatted(log, "Vexlor[unpatch]: %s is not ours -- leaving alone\n", text.c_str());
-        return;
+        return false;
     }
     if (std::error_code removeError = platform::RemoveFile(candidate)) {
         LogFormatted(log, "Vexlor[unpatch]: failed to remove %s: %s\n", text.c_str(),
                      platform::ErrorText(removeError).c_str());
-        return;
+        return false;
     }
     LogFormatted(log, "Vexlor[unpatch]: removed %s\n", text.c_str());
+    return true;
 }
 
 }  // namespace
 
 bool HasLegacyMarker(const nlohmann::json& doc) {
     return HasMarker(doc, kLegacyMarkerKey);
+}
+
+const char* CarriedMarker(const nlohmann::json& doc) {
+    if (HasMarker(doc, kMarkerKey)) {
+        return kMarkerKey;
+    }
+    return HasLegacyMarker(doc) ? kLegacyMarkerKey : nullptr;
 }
 
 std::array<fs::path, 2> LegacyProfilePaths(const fs::path& bindingsDir,
@@ -56,10 +58,31 @@ std::array<fs::path, 2> LegacyProfilePaths(const fs::path& bindingsDir,
     };
 }
 
+bool HasOwnLegacyProfile(const fs::path& bindingsDir, const std::string& controllerType) {
+    for (const fs::path& candidate : LegacyProfilePaths(bindingsDir, controllerType)) {
+        std::error_code ec;
+        if (QueryPresence(candidate, ec) == Presence::kPresent && carriesEitherMarker(candidate)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 void CleanupLegacyProfiles(const fs::path& bindingsDir, const std::string& controllerType,
                            Logger log) {
-    for (const fs::path& candidate : LegacyProfilePaths(bindingsDir, controllerType)) {
-        cleanupCandidate(candidate, log);
+    const auto candidates = LegacyProfilePaths(bindingsDir, controllerType);
+    bool removedAny = false;
+    for (const fs::path& candidate : candidates) {
+        removedAny = cleanupCandidate(candidate, log) || removedAny;
+    }
+    // Until the directory is flushed a power loss can bring the removed files back, after an
+    // unpatch that has already reported them gone.
+    if (removedAny) {
+        if (std::error_code ec = platform::SyncDirectoryOf(candidates[0])) {
+            LogFormatted(log, "Vexlor[unpatch]: could not flush %s to storage: %s\n",
+                         platform::DisplayPath(bindingsDir).c_str(),
+                         platform::ErrorText(ec).c_str());
+        }
     }
 }
 

@@ -1,4 +1,5 @@
-// The profile files an older release of the patcher wrote for another controller type.
+// The profile files an older release of the patcher wrote for another controller type, and
+// the marker rules that tell a file of ours.
 #ifndef VEXLOR_LEGACY_H_
 #define VEXLOR_LEGACY_H_
 
@@ -15,14 +16,23 @@ namespace vexlor {
 // True when `doc` is an object whose legacy marker member is the boolean true.
 bool HasLegacyMarker(const nlohmann::json& doc);
 
+// The marker key that makes `doc` ours: the current one when it is set to true, else the
+// legacy one when that is; nullptr for a document that carries neither.
+const char* CarriedMarker(const nlohmann::json& doc);
+
 // "vrcompositor_bindings_<type>.json" and "<type>_profile.json" in `bindingsDir`: the files an
 // older release wrote for `controllerType`.
 std::array<std::filesystem::path, 2> LegacyProfilePaths(const std::filesystem::path& bindingsDir,
                                                         const std::string& controllerType);
 
+// Whether a cleanup of `bindingsDir` would remove anything: a candidate that carries a marker.
+bool HasOwnLegacyProfile(const std::filesystem::path& bindingsDir,
+                         const std::string& controllerType);
+
 // Removes "vrcompositor_bindings_<type>.json" and "<type>_profile.json" from `bindingsDir`
-// when they carry either marker; files without one are left alone and named in the log. No
-// other file is looked at. Never throws for a file it does not like.
+// when they carry either marker, and flushes the removals to storage; files without one are
+// left alone and named in the log. No other file is looked at. Never throws for a file it
+// does not like.
 void CleanupLegacyProfiles(const std::filesystem::path& bindingsDir,
                            const std::string& controllerType, Logger log);
 

@@ -7,65 +7,114 @@
 #include "names.h"
 #include "operations.h"
 #include "platform.h"
-#include "vexlor/bindings.h"
 
 namespace vexlor {
 
 namespace {
 
-// Saves `originalBytes` at `backup` unless a backup already exists there. The bytes go to a
-// temporary sibling first and are moved into place by a step that never replaces, so a
-// backup is either whole or absent, and an existing one is never touched. A backup that is in
-// place but could not be flushed to storage counts as made; `syncError` says so.
-std::error_code writeBackupOnce(const fs::path& backup, const std::string& originalBytes,
-                                const fs::path& bindingsFile, std::error_code& syncError) {
-    const fs::path temp = SiblingPath(backup, kTempSuffix);
-    std::error_code ec = platform::RemoveStaleEntry(temp);
-    if (!ec) {
-        ec = platform::WriteNewFileDurably(temp, originalBytes, bindingsFile);
+constexpr const char* kTag = "Vexlor[patch]: ";
+
+// How often a patch starts again from the read when someone else keeps writing the file
+// between the read and the replace; a program that rewrites it that often is not going to
+// stop for us.
+constexpr int kAttempts = 5;
+
+enum class Step { kDone, kFailed, kChanged };
+
+struct Backup {
+    fs::path path;
+    fs::path model;  // the file whose permission bits it takes
+};
+
+// Whether a backup is in place at `backup`, or why none can be made there. Anything at the
+// name that is not a file of the directory's owner stands in the way; nothing is removed.
+bool backupExists(const fs::path& backup, const fs::path& dir, std::string& problem) {
+    std::error_code ec;
+    const fs::file_status entry = fs::symlink_status(backup, ec);
+    if (entry.type() == fs::file_type::not_found) {
+        return false;
     }
+    const fs::file_status followed = ec ? entry : fs::status(backup, ec);
+    const std::string shown = platform::DisplayPath(backup);
+    bool sameOwner = true;
+    if (!ec && fs::is_symlink(entry) && fs::exists(followed)) {
+        ec = platform::CheckSameOwner(dir, backup, sameOwner);
+    }
+    if (ec && !(fs::is_symlink(entry) && followed.type() == fs::file_type::not_found)) {
+        problem = "cannot check " + shown + ": " + platform::ErrorText(ec);
+    } else if (followed.type() == fs::file_type::not_found) {
+        problem = shown + " is a symbolic link that leads nowhere";
+    } else if (!sameOwner) {
+        problem = shown + " links to a file of another user than the directory";
+    } else if (!fs::is_regular_file(followed)) {
+        problem = shown + " is not a file";
+    }
+    return problem.empty();
+}
+
+// Moves the original bytes durably into place at `backup`: through a temporary sibling,
+// flushed, moved by a step that never replaces, and the directory flushed after. A backup is
+// either whole or absent, and an existing one is never touched.
+std::string writeBackup(const Backup& backup, const std::string& originalBytes) {
+    const fs::path temp = SiblingPath(backup.path, kTempSuffix);
+    if (std::error_code ec = platform::RemoveStaleEntry(temp)) {
+        return "cannot clear the stale temporary file " + platform::DisplayPath(temp) + ": " +
+               platform::ErrorText(ec);
+    }
+    std::error_code ec = platform::WriteNewFileDurably(temp, originalBytes, backup.model);
     if (!ec) {
-        ec = platform::MoveNoReplace(temp, backup);
+        ec = platform::MoveNoReplace(temp, backup.path);
     }
     // On success too: a move that had to link may leave the temporary name beside the backup.
-    // A name that will not go is removed by the next patch.
     platform::RemoveFile(temp);
     if (ec) {
-        return ec;
+        return platform::ErrorText(ec);
     }
-    syncError = platform::SyncDirectoryOf(backup);
+    if (std::error_code syncError = platform::SyncDirectoryOf(backup.path)) {
+        return "could not flush " + platform::DisplayPath(backup.path) +
+               " to storage: " + platform::ErrorText(syncError);
+    }
     return {};
 }
 
-}  // namespace
-
-bool PatchBindingsDirectory(const fs::path& bindingsDir, const Logger& log) {
-    const fs::path bindingsFile = bindingsDir / kBindingsFileName;
-    const std::string fileText = platform::DisplayPath(bindingsFile);
-
-    std::error_code ec;
-    switch (QueryPresence(bindingsFile, ec)) {
-        case Presence::kAbsent:
-            LogFormatted(log, "Vexlor[patch]: generic_hmd bindings missing at %s\n",
-                         fileText.c_str());
-            return false;
-        case Presence::kUnknown:
-            LogFormatted(log, "Vexlor[patch]: cannot check %s: %s\n", fileText.c_str(),
-                         platform::ErrorText(ec).c_str());
-            return false;
-        case Presence::kPresent:
-            break;
+// The file is replaced only once its original bytes are safe: a backup already in place, or
+// one made now. A backup temporary file an interrupted run left once the backup exists would
+// otherwise stay for good.
+bool ensureBackup(const Backup& backup, const fs::path& dir, const std::string& originalBytes,
+                  const Logger& log) {
+    std::string problem;
+    const fs::path backupTemp = SiblingPath(backup.path, kTempSuffix);
+    if (backupExists(backup.path, dir, problem)) {
+        if (std::error_code leftover = platform::RemoveFile(backupTemp)) {
+            LogFormatted(log, "Vexlor[patch]: could not remove %s: %s\n",
+                         platform::DisplayPath(backupTemp).c_str(),
+                         platform::ErrorText(leftover).c_str());
+        }
+        return true;
     }
+    if (problem.empty()) {
+        problem = writeBackup(backup, originalBytes);
+    }
+    if (!problem.empty()) {
+        LogFormatted(log, "Vexlor[patch]: backup write failed: %s\n", problem.c_str());
+        return false;
+    }
+    LogFormatted(log, "Vexlor[patch]: backed up original to %s\n",
+                 platform::DisplayPath(backup.path).c_str());
+    return true;
+}
 
-    JsonFile file;
+// Reads the file and makes its patched form; false, with the reason logged, for a file the
+// patch leaves alone. `patchedBytes` stays empty for a file that is already patched.
+bool preparePatch(const fs::path& target, const std::string& fileText, JsonFile& file,
+                  std::string& patchedBytes, const Logger& log) {
     std::string cause;
-    if (!LoadJsonFile(bindingsFile, file, cause)) {
+    if (!LoadJsonFile(target, file, cause)) {
         LogFormatted(log, "Vexlor[patch]: failed to parse %s: %s\n", fileText.c_str(),
                      cause.c_str());
         return false;
     }
     if (HasMarker(file.document, kMarkerKey)) {
-        LogFormatted(log, "Vexlor[patch]: generic_hmd bindings already patched\n");
         return true;
     }
     if (!file.document.is_object() && !file.document.is_null()) {
@@ -73,52 +122,79 @@ bool PatchBindingsDirectory(const fs::path& bindingsDir, const Logger& log) {
                      fileText.c_str());
         return false;
     }
+    InjectBindings(file.document);
+    if (!SerializeForWriting(file.document, patchedBytes, cause)) {
+        LogFormatted(log, "Vexlor[patch]: tmp write failed for %s: %s\n",
+                     platform::DisplayPath(target).c_str(), cause.c_str());
+        return false;
+    }
+    return true;
+}
 
+Step patchOnce(const fs::path& dir, const Logger& log) {
+    const fs::path file = dir / kBindingsFileName;
+    const std::string fileText = platform::DisplayPath(file);
+    fs::path target;
+    switch (LookFor(file, kTag, log)) {
+        case Presence::kAbsent:
+            LogFormatted(log, "Vexlor[patch]: generic_hmd bindings missing at %s\n",
+                         fileText.c_str());
+            return Step::kFailed;
+        case Presence::kUnknown:
+            return Step::kFailed;
+        case Presence::kPresent:
+            break;
+    }
+    if (!ResolveWriteTarget(file, dir, kTag, log, target)) {
+        return Step::kFailed;
+    }
+    JsonFile read;
+    std::string patchedBytes;
+    if (!preparePatch(target, fileText, read, patchedBytes, log)) {
+        return Step::kFailed;
+    }
+    if (patchedBytes.empty()) {
+        LogFormatted(log, "Vexlor[patch]: generic_hmd bindings already patched\n");
+        return Step::kDone;
+    }
     // Refused before the backup, so that a patch that cannot be written changes nothing.
-    if (std::error_code refusal = platform::CheckMayReplace(bindingsFile)) {
+    if (std::error_code refusal = platform::CheckMayReplace(target)) {
         LogFormatted(log, "Vexlor[patch]: rename to %s failed: %s\n", fileText.c_str(),
                      platform::ErrorText(refusal).c_str());
-        return false;
+        return Step::kFailed;
     }
-
-    const fs::path backup = SiblingPath(bindingsFile, kBackupSuffix);
-    const fs::path backupTemp = SiblingPath(backup, kTempSuffix);
-    // Only a definite "not found" skips nothing here: when the query fails, the backup is
-    // attempted anyway, and the no-replace move keeps an existing one safe.
-    if (QueryPresence(backup, ec) == Presence::kPresent) {
-        // Once a backup exists no later call writes its temporary file again, so one left by
-        // an interrupted backup would stay for good unless it goes here.
-        if (std::error_code leftover = platform::RemoveFile(backupTemp)) {
-            LogFormatted(log, "Vexlor[patch]: could not remove %s: %s\n",
-                         platform::DisplayPath(backupTemp).c_str(),
-                         platform::ErrorText(leftover).c_str());
-        }
-    } else {
-        std::error_code syncError;
-        if (std::error_code backupError =
-                writeBackupOnce(backup, file.bytes, bindingsFile, syncError)) {
-            LogFormatted(log, "Vexlor[patch]: backup write failed: %s\n",
-                         platform::ErrorText(backupError).c_str());
-        } else {
-            LogFormatted(log, "Vexlor[patch]: backed up original to %s\n",
-                         platform::DisplayPath(backup).c_str());
-            if (syncError) {
-                LogFormatted(log, "Vexlor[patch]: could not flush %s to storage: %s\n",
-                             platform::DisplayPath(backup).c_str(),
-                             platform::ErrorText(syncError).c_str());
-            }
-        }
+    if (!ensureBackup({SiblingPath(file, kBackupSuffix), target}, dir, read.bytes, log)) {
+        return Step::kFailed;
     }
-
-    // The original text is in the backup now; letting it go before the write-back keeps the
-    // peak at the document and its new text instead of holding the old text as well.
-    std::string().swap(file.bytes);
-    InjectBindings(file.document);
-    if (!WriteJsonAtomically(bindingsFile, file.document, log)) {
-        return false;
+    const ReplaceResult written = ReplaceFileContents(target, patchedBytes, &read.bytes);
+    if (written.failedStep == ReplaceStep::kChanged) {
+        return Step::kChanged;
+    }
+    if (!ReportWriteBack(written, target, log)) {
+        return Step::kFailed;
     }
     LogFormatted(log, "Vexlor[patch]: patched %s\n", fileText.c_str());
-    return true;
+    return Step::kDone;
+}
+
+}  // namespace
+
+bool PatchBindingsDirectory(const fs::path& bindingsDir, const Logger& log) {
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        switch (patchOnce(bindingsDir, log)) {
+            case Step::kDone:
+                return true;
+            case Step::kFailed:
+                return false;
+            case Step::kChanged:
+                break;
+        }
+    }
+    LogFormatted(log,
+                 "Vexlor[patch]: %s kept changing while it was being patched (another program "
+                 "is writing it); it was not changed\n",
+                 platform::DisplayPath(bindingsDir / kBindingsFileName).c_str());
+    return false;
 }
 
 }  // namespace vexlor

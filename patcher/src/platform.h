@@ -60,6 +60,10 @@ std::error_code SyncDirectoryOf(const fs::path& file);
 // would override that. A missing file passes.
 std::error_code CheckMayReplace(const fs::path& file);
 
+// Whether `file` belongs to the same owner as `dir`: the same user on POSIX, the same owner
+// account on Windows. Both are looked up following links.
+std::error_code CheckSameOwner(const fs::path& dir, const fs::path& file, bool& same);
+
 // Removes the directory entry at `path` (a link itself, never its target). An entry that is
 // already gone counts as removed.
 std::error_code RemoveFile(const fs::path& path);

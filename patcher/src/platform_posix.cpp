@@ -244,6 +244,17 @@ std::error_code CheckMayReplace(const fs::path& file) {
     return {};
 }
 
+std::error_code CheckSameOwner(const fs::path& dir, const fs::path& file, bool& same) {
+    struct stat dirStatus {};
+    struct stat fileStatus {};
+    if (::stat(dir.empty() ? "." : dir.c_str(), &dirStatus) != 0 ||
+        ::stat(file.c_str(), &fileStatus) != 0) {
+        return lastError();
+    }
+    same = dirStatus.st_uid == fileStatus.st_uid;
+    return {};
+}
+
 std::error_code RemoveFile(const fs::path& path) {
     if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
         return lastError();

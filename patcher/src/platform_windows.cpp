@@ -13,6 +13,8 @@
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
+// aclapi.h builds on windows.h's declarations.
+#include <aclapi.h>
 // The header's ANSI/wide switch would rename the platform layer's ReplaceFile.
 #undef ReplaceFile
 
@@ -315,6 +317,37 @@ std::error_code CheckMayReplace(const fs::path& file) {
         return {ERROR_ACCESS_DENIED, std::system_category()};
     }
     return {};
+}
+
+namespace {
+
+// The owner's security identifier of `path`, in a block the caller frees with LocalFree.
+std::error_code ownerOf(const fs::path& path, PSID& owner, PSECURITY_DESCRIPTOR& descriptor) {
+    const DWORD error =
+        ::GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner,
+                                nullptr, nullptr, nullptr, &descriptor);
+    return error == ERROR_SUCCESS
+               ? std::error_code{}
+               : std::error_code{static_cast<int>(error), std::system_category()};
+}
+
+}  // namespace
+
+std::error_code CheckSameOwner(const fs::path& dir, const fs::path& file, bool& same) {
+    PSID dirOwner = nullptr;
+    PSID fileOwner = nullptr;
+    PSECURITY_DESCRIPTOR dirDescriptor = nullptr;
+    PSECURITY_DESCRIPTOR fileDescriptor = nullptr;
+    std::error_code ec = ownerOf(dir.empty() ? fs::path(L".") : dir, dirOwner, dirDescriptor);
+    if (!ec) {
+        ec = ownerOf(file, fileOwner, fileDescriptor);
+    }
+    if (!ec) {
+        same = ::EqualSid(dirOwner, fileOwner) != FALSE;
+    }
+    ::LocalFree(dirDescriptor);
+    ::LocalFree(fileDescriptor);
+    return ec;
 }
 
 std::error_code RemoveFile(const fs::path& path) {

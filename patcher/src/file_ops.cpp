@@ -1,0 +1,128 @@
+#include "file_ops.h"
+
+#include <utility>
+
+#include "json_file.h"
+#include "log.h"
+#include "names.h"
+#include "platform.h"
+
+namespace vexlor {
+
+namespace {
+
+std::function<void(const fs::path&)>& beforeReplaceHook() {
+    static std::function<void(const fs::path&)> hook;
+    return hook;
+}
+
+// Whether `target` still holds exactly `readBytes`. A target that cannot be read any more
+// has changed too, as far as a replacement is concerned.
+bool stillHolds(const fs::path& target, const std::string& readBytes) {
+    std::string now;
+    return !platform::ReadWholeFile(target, kMaxFileBytes, now) && now == readBytes;
+}
+
+// Writes the temporary file, completely and durably, clearing whatever stale entry an
+// interrupted run left at its name first.
+ReplaceResult writeTemporary(const fs::path& temp, std::string_view bytes, const fs::path& target) {
+    if (std::error_code ec = platform::RemoveStaleEntry(temp)) {
+        return {ReplaceStep::kWrite, ec, temp};
+    }
+    if (std::error_code ec = platform::WriteNewFileDurably(temp, bytes, target)) {
+        return {ReplaceStep::kWrite, ec, {}};
+    }
+    return {};
+}
+
+}  // namespace
+
+fs::path SiblingPath(const fs::path& file, const char* suffix) {
+    fs::path sibling = file;
+    sibling += suffix;
+    return sibling;
+}
+
+Presence QueryPresence(const fs::path& path, std::error_code& ec) {
+    const fs::file_status status = fs::status(path, ec);
+    if (status.type() == fs::file_type::not_found) {
+        ec.clear();
+        return Presence::kAbsent;
+    }
+    return ec ? Presence::kUnknown : Presence::kPresent;
+}
+
+Presence LookFor(const fs::path& path, const char* tag, const Logger& log) {
+    std::error_code ec;
+    const Presence presence = QueryPresence(path, ec);
+    if (presence == Presence::kUnknown) {
+        LogFormatted(log, "%scannot check %s: %s\n", tag, platform::DisplayPath(path).c_str(),
+                     platform::ErrorText(ec).c_str());
+    }
+    return presence;
+}
+
+bool ResolveWriteTarget(const fs::path& file, const fs::path& dir, const char* tag,
+                        const Logger& log, fs::path& target) {
+    std::error_code ec;
+    target = file;
+    if (!fs::is_symlink(fs::symlink_status(file, ec))) {
+        return true;
+    }
+    bool sameOwner = false;
+    target = fs::canonical(file, ec);
+    if (!ec) {
+        ec = platform::CheckSameOwner(dir, target, sameOwner);
+    }
+    if (ec) {
+        LogFormatted(log, "%scannot check %s: %s\n", tag, platform::DisplayPath(file).c_str(),
+                     platform::ErrorText(ec).c_str());
+        return false;
+    }
+    if (!sameOwner) {
+        LogFormatted(log,
+                     "%s%s links to %s, which belongs to another user than the directory "
+                     "-- leaving alone\n",
+                     tag, platform::DisplayPath(file).c_str(),
+                     platform::DisplayPath(target).c_str());
+        return false;
+    }
+    return true;
+}
+
+void SetBeforeReplaceHookForTesting(std::function<void(const fs::path& target)> hook) {
+    beforeReplaceHook() = std::move(hook);
+}
+
+ReplaceResult ReplaceFileContents(const fs::path& target, std::string_view bytes,
+                                  const std::string* readBytes) {
+    if (std::error_code ec = platform::CheckMayReplace(target)) {
+        return {ReplaceStep::kRename, ec, {}};
+    }
+    const fs::path temp = SiblingPath(target, kTempSuffix);
+    ReplaceResult result = writeTemporary(temp, bytes, target);
+    if (result.failedStep == ReplaceStep::kNone) {
+        if (beforeReplaceHook()) {
+            beforeReplaceHook()(target);
+        }
+        // As late as possible: what someone else writes after this check and before the
+        // rename is the one window left, and it is as short as a read of the file.
+        if (readBytes != nullptr && !stillHolds(target, *readBytes)) {
+            result = {ReplaceStep::kChanged, {}, {}};
+        } else if (std::error_code ec = platform::ReplaceFile(temp, target)) {
+            result = {ReplaceStep::kRename, ec, {}};
+        } else {
+            // The rename has happened, so the temporary file is gone either way.
+            if (std::error_code syncError = platform::SyncDirectoryOf(target)) {
+                result = {ReplaceStep::kSync, syncError, {}};
+            }
+            return result;
+        }
+    }
+    // The failure is what gets reported; a temporary file that will not go away either is
+    // cleared by the next write anyway.
+    platform::RemoveFile(temp);
+    return result;
+}
+
+}  // namespace vexlor
