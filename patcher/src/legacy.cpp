@@ -12,29 +12,44 @@ namespace {
 
 constexpr const char* kTag = "Vexlor[unpatch]: ";
 
-bool carriesEitherMarker(const fs::path& candidate) {
+enum class Verdict { kOurs, kNotOurs, kUnknown };
+
+// A file that parses without a marker, or not at all, is not ours; one that cannot be read
+// is not ours either, as far as this cleanup goes, but it may be.
+Verdict examine(const fs::path& candidate) {
     JsonFile file;
-    std::string cause;  // a file we cannot read or parse is simply not ours
-    return LoadJsonFile(candidate, file, cause) && CarriedMarker(file.document) != nullptr;
+    std::string cause;
+    LoadFailure failure = LoadFailure::kNone;
+    if (!LoadJsonFile(candidate, file, cause, failure)) {
+        return failure == LoadFailure::kRead ? Verdict::kUnknown : Verdict::kNotOurs;
+    }
+    return CarriedMarker(file.document) != nullptr ? Verdict::kOurs : Verdict::kNotOurs;
 }
 
-// True when the candidate was removed.
-bool cleanupCandidate(const fs::path& candidate, const Logger& log) {
+enum class Cleaned { kNothing, kRemoved, kLeftOurs };
+
+Cleaned cleanupCandidate(const fs::path& candidate, const Logger& log) {
     const std::string text = platform::DisplayPath(candidate);
-    if (LookFor(candidate, kTag, log) != Presence::kPresent) {
-        return false;
+    switch (LookFor(candidate, kTag, log)) {
+        case Presence::kAbsent:
+            return Cleaned::kNothing;
+        case Presence::kUnknown:
+            return Cleaned::kLeftOurs;
+        case Presence::kPresent:
+            break;
     }
-    if (!carriesEitherMarker(candidate)) {
+    const Verdict verdict = examine(candidate);
+    if (verdict != Verdict::kOurs) {
         LogFormatted(log, "Vexlor[unpatch]: %s is not ours -- leaving alone\n", text.c_str());
-        return false;
+        return verdict == Verdict::kUnknown ? Cleaned::kLeftOurs : Cleaned::kNothing;
     }
     if (std::error_code removeError = platform::RemoveFile(candidate)) {
         LogFormatted(log, "Vexlor[unpatch]: failed to remove %s: %s\n", text.c_str(),
                      platform::ErrorText(removeError).c_str());
-        return false;
+        return Cleaned::kLeftOurs;
     }
     LogFormatted(log, "Vexlor[unpatch]: removed %s\n", text.c_str());
-    return true;
+    return Cleaned::kRemoved;
 }
 
 }  // namespace
@@ -61,19 +76,23 @@ std::array<fs::path, 2> LegacyProfilePaths(const fs::path& bindingsDir,
 bool HasOwnLegacyProfile(const fs::path& bindingsDir, const std::string& controllerType) {
     for (const fs::path& candidate : LegacyProfilePaths(bindingsDir, controllerType)) {
         std::error_code ec;
-        if (QueryPresence(candidate, ec) == Presence::kPresent && carriesEitherMarker(candidate)) {
+        if (QueryPresence(candidate, ec) != Presence::kAbsent &&
+            examine(candidate) != Verdict::kNotOurs) {
             return true;
         }
     }
     return false;
 }
 
-void CleanupLegacyProfiles(const fs::path& bindingsDir, const std::string& controllerType,
+bool CleanupLegacyProfiles(const fs::path& bindingsDir, const std::string& controllerType,
                            Logger log) {
     const auto candidates = LegacyProfilePaths(bindingsDir, controllerType);
     bool removedAny = false;
+    bool complete = true;
     for (const fs::path& candidate : candidates) {
-        removedAny = cleanupCandidate(candidate, log) || removedAny;
+        const Cleaned cleaned = cleanupCandidate(candidate, log);
+        removedAny = removedAny || cleaned == Cleaned::kRemoved;
+        complete = complete && cleaned != Cleaned::kLeftOurs;
     }
     // Until the directory is flushed a power loss can bring the removed files back, after an
     // unpatch that has already reported them gone.
@@ -82,8 +101,10 @@ void CleanupLegacyProfiles(const fs::path& bindingsDir, const std::string& contr
             LogFormatted(log, "Vexlor[unpatch]: could not flush %s to storage: %s\n",
                          platform::DisplayPath(bindingsDir).c_str(),
                          platform::ErrorText(ec).c_str());
+            complete = false;
         }
     }
+    return complete;
 }
 
 }  // namespace vexlor

@@ -32,8 +32,9 @@ bool HasOwnLegacyProfile(const std::filesystem::path& bindingsDir,
 // Removes "vrcompositor_bindings_<type>.json" and "<type>_profile.json" from `bindingsDir`
 // when they carry either marker, and flushes the removals to storage; files without one are
 // left alone and named in the log. No other file is looked at. Never throws for a file it
-// does not like.
-void CleanupLegacyProfiles(const std::filesystem::path& bindingsDir,
+// does not like. False when a candidate may still be ours: it could not be examined or
+// removed, so a later cleanup has something left to do.
+bool CleanupLegacyProfiles(const std::filesystem::path& bindingsDir,
                            const std::string& controllerType, Logger log);
 
 }  // namespace vexlor

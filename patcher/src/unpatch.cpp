@@ -65,8 +65,11 @@ void withdrawCleanupNote(const Files& f, bool noted) {
     }
 }
 
+// The note goes once nothing of ours can be left; otherwise the next unpatch tries again.
 void cleanUp(const Files& f, const Logger& log) {
-    CleanupLegacyProfiles(f.dir, kLegacyControllerType, log);
+    if (!CleanupLegacyProfiles(f.dir, kLegacyControllerType, log)) {
+        return;
+    }
     const fs::path note = cleanupNote(f);
     if (std::error_code ec = platform::RemoveFile(note)) {
         LogFormatted(log, "Vexlor[unpatch]: could not remove %s: %s\n",
