@@ -1,0 +1,191 @@
+// What people and the runtime change around the patch survives every sequence of runs, run
+// through vexlor-bindings on real directories as a user would.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <functional>
+
+#include "bindings_fixtures.h"
+#include "file_ops.h"
+#include "json_file.h"
+#include "names.h"
+#include "os_traps.h"
+#include "run_process.h"
+
+namespace vexlor::testing {
+namespace {
+
+struct ToolDir : BindingsDir {
+    ProcessResult run(const char* command) {
+        return RunProcess(VEXLOR_BINDINGS_EXE, {command, path().u8string()});
+    }
+    void ok(const char* command) {
+        const ProcessResult r = run(command);
+        ASSERT_EQ(r.exitCode, 0) << command << ": " << r.err;
+    }
+    json document() const { return json::parse(ReadBytes(file)); }
+    void edit(const std::function<void(json&)>& change) {
+        json doc = document();
+        change(doc);
+        WriteBytes(file, doc.dump(2));
+    }
+};
+
+const json kUserSet = {{"sources", json::array({{{"path", "/user/hand/left/input/a"}}})}};
+
+TEST(DataSafety, UnpatchKeepsWhatChangedSinceThePatch) {
+    {
+        SCOPED_TRACE("patch, unpatch, edit, patch, unpatch keeps the edit");
+        ToolDir d;
+        WriteBytes(d.file, kFixtureBytes);
+        d.ok("patch");
+        d.ok("unpatch");
+        d.edit([](json& doc) { doc["name"] = "mine"; });
+        const json edited = d.document();
+        d.ok("patch");
+        d.ok("unpatch");
+        EXPECT_EQ(d.document(), edited);
+        EXPECT_EQ(ReadBytes(d.backup), kFixtureBytes);
+    }
+    {
+        SCOPED_TRACE("the runtime's rewrite after a patch survives the unpatch");
+        ToolDir d;
+        WriteBytes(d.file, kFixtureBytes);
+        d.ok("patch");
+        const std::string rewrite = R"({"bindings": {}, "controller_type": "generic_hmd"})";
+        WriteBytes(d.file, rewrite);
+        const ProcessResult r = d.run("unpatch");
+        EXPECT_EQ(r.exitCode, 0);
+        EXPECT_NE(r.err.find("no longer carries the patch"), std::string::npos) << r.err;
+        EXPECT_EQ(ReadBytes(d.file), rewrite);
+    }
+    {
+        SCOPED_TRACE("the user's own set at an injected key comes back, the later edit stays");
+        ToolDir d;
+        json original = json::parse(kFixtureBytes);
+        original["bindings"]["/actions/system"] = kUserSet;
+        WriteBytes(d.file, original.dump(4));
+        d.ok("patch");
+        d.edit([](json& doc) { doc["bindings"]["/actions/mine"] = kUserSet; });
+        const ProcessResult r = d.run("unpatch");
+        EXPECT_EQ(r.exitCode, 0);
+        EXPECT_NE(r.err.find("undid the patch in place"), std::string::npos) << r.err;
+        original["bindings"]["/actions/mine"] = kUserSet;
+        EXPECT_EQ(d.document(), original);
+    }
+}
+
+// Each way a backup can be blocked leaves the file unchanged and says why, with exit 1.
+TEST(DataSafety, NoPatchWithoutACompleteBackup) {
+    if (!HavePosixFiles()) {
+        GTEST_SKIP() << "symbolic links and mounts need POSIX";
+    }
+    {
+        SCOPED_TRACE("dangling link at the backup's name");
+        ToolDir d;
+        WriteBytes(d.file, kFixtureBytes);
+        fs::create_symlink("nowhere", d.backup);
+        const ProcessResult r = d.run("patch");
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_NE(r.err.find("backup write failed"), std::string::npos) << r.err;
+        EXPECT_EQ(ReadBytes(d.file), kFixtureBytes);
+        EXPECT_TRUE(fs::is_symlink(d.backup));
+    }
+    TempDir mountPoint;
+    const std::string where = mountPoint.path().string();
+    if (std::system(("mount -t tmpfs -o size=64k vexlor-full " + where + " 2>/dev/null").c_str())) {
+        GTEST_SKIP() << "cannot mount a small tmpfs here (needs root and mount rights)";
+    }
+    SCOPED_TRACE("full file system");
+    const std::string bytes =
+        json{{"bindings", json::object()}, {"pad", std::string(41000, 'x')}}.dump();
+    WriteBytes(mountPoint / kBindingsFileName, bytes);
+    const ProcessResult r = RunProcess(VEXLOR_BINDINGS_EXE, {"patch", where});
+    const bool backedUp = fs::exists(SiblingPath(mountPoint / kBindingsFileName, kBackupSuffix));
+    const bool untouched = ReadBytes(mountPoint / kBindingsFileName) == bytes;
+    std::system(("umount " + where).c_str());
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    EXPECT_TRUE(untouched && !backedUp) << r.err;
+}
+
+TEST(DataSafety, LinkedBindingsFileStaysALinkAndOnlyItsOwnersFileIsWritten) {
+    if (!HavePosixFiles()) {
+        GTEST_SKIP() << "symbolic links need privileges on Windows";
+    }
+    ToolDir d;
+    TempDir elsewhere;
+    const fs::path real = elsewhere / "real.json";
+    WriteBytes(real, kFixtureBytes);
+    fs::create_symlink(real, d.file);
+    d.ok("patch");
+    EXPECT_TRUE(fs::is_symlink(d.file));
+    EXPECT_EQ(ReadBytes(real), kPatchedFixtureBytes);
+    EXPECT_EQ(ReadBytes(d.backup), kFixtureBytes);
+    d.ok("unpatch");
+    EXPECT_TRUE(fs::is_symlink(d.file));
+    EXPECT_EQ(ReadBytes(real), kFixtureBytes);
+    if (std::system(("chown nobody " + real.string() + " 2>/dev/null").c_str()) == 0) {
+        const ProcessResult r = d.run("patch");
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_NE(r.err.find("belongs to another user"), std::string::npos) << r.err;
+        EXPECT_EQ(ReadBytes(real), kFixtureBytes);
+    }
+}
+
+// What would be written back must be readable again: a minified file that pretty-printing
+// takes over the read limit is refused before anything is written; one near the limit in the
+// written form patches, and patches again.
+TEST(DataSafety, NeverWritesWhatItWouldRefuseToRead) {
+    ToolDir d;
+    const json set = InjectedActionSets()["/actions/system"];
+    // Each set costs about the same in the written form; sized from a sample of them.
+    auto documentWith = [&](std::size_t sets) {
+        json doc = json::parse(kFixtureBytes);
+        for (std::size_t i = 0; i < sets; ++i) {
+            doc["bindings"]["/actions/app" + std::to_string(100000 + i)] = set;
+        }
+        return doc;
+    };
+    const std::size_t perSet = (documentWith(1000).dump(4).size() - kFixtureBytes.size()) / 1000;
+    const json over = documentWith(kMaxFileBytes / perSet + 100);
+    WriteBytes(d.file, over.dump());
+    EXPECT_EQ(d.run("patch").exitCode, 1);
+    EXPECT_EQ(d.entries(), std::vector<std::string>{NameOf(d.file)});
+
+    const json near = documentWith((kMaxFileBytes - 8192) / perSet - 10);
+    WriteBytes(d.file, near.dump(4));
+    d.ok("patch");
+    d.ok("patch");
+    EXPECT_LE(fs::file_size(d.file), kMaxFileBytes);
+    EXPECT_GT(fs::file_size(d.file), kMaxFileBytes - 65536);
+}
+
+// Someone who takes no lock writes the file between the patch's read and its replace: the
+// patch starts again from the new content; a writer that never stops makes it give up.
+TEST(DataSafety, ChangeBetweenReadAndReplaceIsNeverOverwritten) {
+    BindingsDir d;
+    CapturingLogger log;
+    const std::string rewrite = R"({"bindings": {}, "written": "meanwhile"})";
+    int writes = 0;
+    SetBeforeReplaceHookForTesting([&](const fs::path& target) {
+        if (writes++ == 0) {
+            WriteBytes(target, rewrite);
+        }
+    });
+    WriteBytes(d.file, kFixtureBytes);
+    EXPECT_TRUE(PatchGenericHmdBindingsFile(d.path(), log.logger()));
+    EXPECT_EQ(json::parse(ReadBytes(d.file)), Patched(json::parse(rewrite)));
+    EXPECT_EQ(ReadBytes(d.backup), kFixtureBytes);
+
+    const std::string patchedRewrite = Patched(json::parse(rewrite)).dump(4);
+    SetBeforeReplaceHookForTesting([&](const fs::path& target) {
+        WriteBytes(target, patchedRewrite + std::string(writes++ % 7, ' '));
+    });
+    EXPECT_FALSE(UnpatchGenericHmdBindingsFile(d.path(), log.logger()));
+    SetBeforeReplaceHookForTesting({});
+    EXPECT_NE(log.joined().find("kept changing"), std::string::npos) << log.joined();
+    EXPECT_EQ(json::parse(ReadBytes(d.file)), json::parse(patchedRewrite));
+}
+
+}  // namespace
+}  // namespace vexlor::testing
