@@ -137,23 +137,21 @@ TEST(DataSafety, LinkedBindingsFileStaysALinkAndOnlyItsOwnersFileIsWritten) {
 // written form patches, and patches again.
 TEST(DataSafety, NeverWritesWhatItWouldRefuseToRead) {
     ToolDir d;
-    const json set = InjectedActionSets()["/actions/system"];
-    // Each set costs about the same in the written form; sized from a sample of them.
-    auto documentWith = [&](std::size_t sets) {
-        json doc = json::parse(kFixtureBytes);
+    const std::string set = InjectedActionSets()["/actions/system"].dump();
+    auto minified = [&](std::size_t sets) {
+        std::string text = R"({"bindings":{)";
         for (std::size_t i = 0; i < sets; ++i) {
-            doc["bindings"]["/actions/app" + std::to_string(100000 + i)] = set;
+            text += "\"/actions/app" + std::to_string(100000 + i) + "\":" + set + ",";
         }
-        return doc;
+        return text + R"("/actions/last":{}},"name":"default"})";
     };
-    const std::size_t perSet = (documentWith(1000).dump(4).size() - kFixtureBytes.size()) / 1000;
-    const json over = documentWith(kMaxFileBytes / perSet + 100);
-    WriteBytes(d.file, over.dump());
+    const std::size_t written0 = json::parse(minified(0)).dump(4).size();
+    const std::size_t perSet = (json::parse(minified(1000)).dump(4).size() - written0) / 1000;
+    WriteBytes(d.file, minified(kMaxFileBytes / perSet + 100));
     EXPECT_EQ(d.run("patch").exitCode, 1);
     EXPECT_EQ(d.entries(), std::vector<std::string>{NameOf(d.file)});
 
-    const json near = documentWith((kMaxFileBytes - 8192) / perSet - 10);
-    WriteBytes(d.file, near.dump(4));
+    WriteBytes(d.file, minified((kMaxFileBytes - written0 - 8192) / perSet - 10));
     d.ok("patch");
     d.ok("patch");
     EXPECT_LE(fs::file_size(d.file), kMaxFileBytes);
