@@ -131,21 +131,28 @@ bool preparePatch(const fs::path& target, const std::string& fileText, JsonFile&
     return true;
 }
 
+// Finds the bindings file and where its bytes live; false, with the reason logged, when
+// there is none to patch.
+bool locateBindingsFile(const fs::path& dir, const fs::path& file, const Logger& log,
+                        fs::path& target) {
+    switch (LookFor(file, kTag, log)) {
+        case Presence::kAbsent:
+            LogFormatted(log, "Vexlor[patch]: generic_hmd bindings missing at %s\n",
+                         platform::DisplayPath(file).c_str());
+            return false;
+        case Presence::kUnknown:
+            return false;
+        case Presence::kPresent:
+            break;
+    }
+    return ResolveWriteTarget(file, dir, kTag, log, target);
+}
+
 Step patchOnce(const fs::path& dir, const Logger& log) {
     const fs::path file = dir / kBindingsFileName;
     const std::string fileText = platform::DisplayPath(file);
     fs::path target;
-    switch (LookFor(file, kTag, log)) {
-        case Presence::kAbsent:
-            LogFormatted(log, "Vexlor[patch]: generic_hmd bindings missing at %s\n",
-                         fileText.c_str());
-            return Step::kFailed;
-        case Presence::kUnknown:
-            return Step::kFailed;
-        case Presence::kPresent:
-            break;
-    }
-    if (!ResolveWriteTarget(file, dir, kTag, log, target)) {
+    if (!locateBindingsFile(dir, file, log, target)) {
         return Step::kFailed;
     }
     JsonFile read;
