@@ -23,12 +23,12 @@ int exitFor(bool succeeded) {
 }
 
 int runStatus(const Invocation& invocation, std::ostream& out, std::ostream& err) {
-    const std::filesystem::path dir = PathFromUtf8(invocation.bindingsDir);
-    if (const std::string problem = DirectoryProblem(dir); !problem.empty()) {
+    const BindingsInspection status =
+        InspectGenericHmdBindingsFile(PathFromUtf8(invocation.bindingsDir));
+    if (const std::string problem = DirectoryProblem(status); !problem.empty()) {
         err << "vexlor-bindings: error: " << problem << "\n";
         return kExitFailure;
     }
-    const DirectoryStatus status = InspectDirectory(dir);
     if (invocation.json) {
         // A directory name that is not valid UTF-8 is shown with replacement characters
         // rather than making the whole report fail.
@@ -54,7 +54,7 @@ int runCommand(const Invocation& invocation, std::ostream& out, std::ostream& er
             out << HelpText();
             return kExitSuccess;
         case Command::kVersion:
-            out << "vexlor-bindings " << VEXLOR_VERSION << "\n";
+            out << "vexlor-bindings " << VEXLOR_BINDINGS_VERSION_STRING << "\n";
             return kExitSuccess;
     }
     return kExitFailure;

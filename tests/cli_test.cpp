@@ -10,6 +10,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "platform.h"
 #include "run_process.h"
 #include "test_support.h"
 
@@ -400,6 +401,21 @@ TEST(CliStatus, ExitsOneForADirectoryThatIsNotThere) {
     EXPECT_EQ(file.exitCode, 1);
     EXPECT_EQ(file.out, "");
     EXPECT_EQ(file.err, "vexlor-bindings: error: not a directory: " + Shown(dir / "plain") + "\n");
+}
+
+// Runs once platform::TryLockDirectory takes a real hold; skipped while it is a stub.
+TEST(CliStatus, SaysWhenAnotherOperationHoldsTheDirectory) {
+    TempDir dir;
+    platform::DirectoryLock lock;
+    ASSERT_FALSE(platform::TryLockDirectory(dir.path(), lock));
+    if (!lock.held()) {
+        GTEST_SKIP() << "the directory lock takes no hold yet";
+    }
+    EXPECT_TRUE(InspectGenericHmdBindingsFile(dir.path()).operationInProgress);
+    const std::vector<std::string> lines = Lines(Tool({"status", Arg(dir.path())}).out);
+    ASSERT_EQ(lines.size(), 8u);
+    EXPECT_EQ(lines[1], "another operation: running");
+    EXPECT_EQ(StatusJson(dir.path()).value("operation_in_progress", false), true);
 }
 
 TEST(CliPaths, AcceptsADirectoryRelativeToTheWorkingDirectory) {

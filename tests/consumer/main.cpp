@@ -1,6 +1,7 @@
 // Uses the installed library the way a downstream program would: writes a small bindings file
-// into the directory it is given, patches it, checks the marker and the backup, unpatches it
-// and checks that the original bytes are back. Exits 0 only when every step held.
+// into the directory it is given, patches it, checks the marker, the backup and what the
+// inspection reports, unpatches it and checks that the original bytes are back. Exits 0 only
+// when every step held.
 //
 //   vexlor_consumer SCRATCH_DIR
 #include <cstdio>
@@ -10,12 +11,12 @@
 #include <string>
 
 #include <vexlor/bindings.h>
+#include <nlohmann/json.hpp>
 
 namespace fs = std::filesystem;
 
 namespace {
 
-const char kBindingsName[] = "vrcompositor_bindings_generic_hmd.json";
 const char kOriginal[] = "{\n    \"bindings\": {},\n    \"controller_type\": \"generic_hmd\"\n}";
 
 std::string readBytes(const fs::path& file) {
@@ -36,8 +37,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     const fs::path dir = argv[1];
-    const fs::path file = dir / kBindingsName;
-    const fs::path backup = dir / (std::string(kBindingsName) + ".vexlor_backup");
+    const fs::path file = dir / vexlor::kBindingsFileName;
+    const fs::path backup = dir / (std::string(vexlor::kBindingsFileName) + vexlor::kBackupSuffix);
     vexlor::Logger log = [](const char* message) { std::fputs(message, stderr); };
 
     fs::create_directories(dir);
@@ -62,6 +63,11 @@ int main(int argc, char** argv) {
     if (!fs::is_regular_file(backup) || readBytes(backup) != kOriginal) {
         return fail("the backup is missing or differs from the original bytes");
     }
+    const vexlor::BindingsInspection seen = vexlor::InspectGenericHmdBindingsFile(dir);
+    if (seen.bindingsFile.state != vexlor::BindingsFileState::kPatched ||
+        seen.backup.size != sizeof kOriginal - 1) {
+        return fail("InspectGenericHmdBindingsFile does not report the patch and its backup");
+    }
 
     if (!vexlor::UnpatchGenericHmdBindingsFile(dir, log)) {
         return fail("UnpatchGenericHmdBindingsFile returned false");
@@ -70,6 +76,7 @@ int main(int argc, char** argv) {
         return fail("after unpatch the file differs from the original bytes");
     }
 
-    std::printf("vexlor_consumer: patch and unpatch round trip OK in %s\n", file.string().c_str());
+    std::printf("vexlor_consumer: patch and unpatch round trip OK in %s (library %s)\n",
+                file.string().c_str(), VEXLOR_BINDINGS_VERSION_STRING);
     return 0;
 }

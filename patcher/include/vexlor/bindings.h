@@ -7,12 +7,63 @@
 #ifndef VEXLOR_BINDINGS_H_
 #define VEXLOR_BINDINGS_H_
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <optional>
+#include <string>
+#include <vector>
 
-#include <nlohmann/json.hpp>
+// The operations only take JSON documents by reference; callers who build one include
+// <nlohmann/json.hpp> themselves.
+#include <nlohmann/json_fwd.hpp>
+
+// The release: the one place the project's version is set (CMakeLists.txt reads it here).
+#define VEXLOR_BINDINGS_VERSION_MAJOR 1
+#define VEXLOR_BINDINGS_VERSION_MINOR 0
+#define VEXLOR_BINDINGS_VERSION_PATCH 0
+// "MAJOR.MINOR.PATCH", e.g. "1.0.0".
+// clang-format off
+#define VEXLOR_BINDINGS_VERSION_STRING                       \
+    VEXLOR_BINDINGS_TEXT_(VEXLOR_BINDINGS_VERSION_MAJOR) "." \
+    VEXLOR_BINDINGS_TEXT_(VEXLOR_BINDINGS_VERSION_MINOR) "." \
+    VEXLOR_BINDINGS_TEXT_(VEXLOR_BINDINGS_VERSION_PATCH)
+// clang-format on
+#define VEXLOR_BINDINGS_TEXT_(number) VEXLOR_BINDINGS_QUOTE_(number)
+#define VEXLOR_BINDINGS_QUOTE_(text) #text
 
 namespace vexlor {
+
+// The names the patcher shares with the compositor, with older releases and with itself
+// across runs: everything it knows between calls is kept under these names on disk.
+
+// Set to true at the top level of a file this release patched.
+inline constexpr const char* kMarkerKey = "vexlor_patched_v2";
+// The same, as an older release wrote it; still recognised, replaced by kMarkerKey on patch.
+inline constexpr const char* kLegacyMarkerKey = "vexlor_patched_v1";
+
+// The file the operations work on, in the bindings directory.
+inline constexpr const char* kBindingsFileName = "vrcompositor_bindings_generic_hmd.json";
+// "<bindings file><kBackupSuffix>" holds the original bytes, saved before the first change.
+inline constexpr const char* kBackupSuffix = ".vexlor_backup";
+// "<file><kTempSuffix>" is where a write goes before it is renamed over <file>.
+inline constexpr const char* kTempSuffix = ".vexlor_tmp";
+
+// The patch sets these action sets, each whole, in the document's "bindings" object.
+inline constexpr const char* kBindingsKey = "bindings";
+inline constexpr const char* kInjectedActionSets[] = {
+    "/actions/lasermouse",
+    "/actions/lasermouse_secondary",
+    "/actions/system",
+};
+
+// The controller type an older release wrote profile files for, and those files' names in the
+// bindings directory; unpatch removes them when they carry either marker.
+inline constexpr const char* kLegacyControllerType = "lighthouse_hmd";
+inline constexpr const char* kLegacyProfileFileNames[] = {
+    "vrcompositor_bindings_lighthouse_hmd.json",
+    "lighthouse_hmd_profile.json",
+};
 
 // Receives one message; the pointer is valid only during the call. May be empty.
 using Logger = std::function<void(const char* message)>;
@@ -33,6 +84,73 @@ bool PatchGenericHmdBindingsFile(const std::filesystem::path& bindingsDir, Logge
 // profile files an older release wrote. True when a settled state was reached, including
 // "nothing to do" and "not ours".
 bool UnpatchGenericHmdBindingsFile(const std::filesystem::path& bindingsDir, Logger log);
+
+// What InspectGenericHmdBindingsFile finds. Texts (paths, causes) are UTF-8; a cause is the
+// system's or the JSON parser's message.
+enum class DirectoryState { kDirectory, kMissing, kNotDirectory, kUnknown };
+
+enum class BindingsFileState {
+    kMissing,
+    kNotReadable,
+    kNotJson,
+    kNotObject,
+    kPatched,        // carries kMarkerKey
+    kPatchedLegacy,  // carries kLegacyMarkerKey only
+    kNotPatched,
+};
+
+struct BindingsFileReport {
+    BindingsFileState state = BindingsFileState::kMissing;
+    std::string marker;    // kPatched, kPatchedLegacy: the marker key found
+    std::string jsonType;  // kNotObject: "array", "string", "number", "boolean" or "null"
+    std::string detail;    // kNotReadable, kNotJson: the cause
+};
+
+// The backup and the temporary files.
+enum class FilePresence { kAbsent, kPresent, kUnknown };
+
+struct FileReport {
+    FilePresence state = FilePresence::kAbsent;
+    std::optional<std::uintmax_t> size;  // kPresent, when the size could be read
+    std::string detail;                  // kUnknown, or kPresent without a size: the cause
+};
+
+enum class LegacyProfileState {
+    kAbsent,
+    kOurs,     // carries either marker set to true, so unpatch removes it
+    kNotOurs,  // anything else, including a file that cannot be read or parsed
+    kUnknown,  // whether it exists could not be checked
+};
+
+struct LegacyProfileReport {
+    std::string fileName;  // one of kLegacyProfileFileNames
+    LegacyProfileState state = LegacyProfileState::kAbsent;
+    std::string marker;  // kOurs: the marker key found
+    std::string detail;  // kUnknown: the cause
+};
+
+struct BindingsInspection {
+    std::string directory;  // bindingsDir as given, for display
+    DirectoryState directoryState = DirectoryState::kDirectory;
+    std::string directoryDetail;  // kUnknown: the cause
+    // Whether another operation holds the directory now; operationDetail says why that could
+    // not be checked, when it could not.
+    bool operationInProgress = false;
+    std::string operationDetail;
+    // The rest is examined only when directoryState is kDirectory.
+    BindingsFileReport bindingsFile;
+    FileReport backup;                                // "<bindings file><kBackupSuffix>"
+    FileReport temporaryFile;                         // "<bindings file><kTempSuffix>"
+    FileReport backupTemporaryFile;                   // "<backup><kTempSuffix>"
+    std::vector<LegacyProfileReport> legacyProfiles;  // in the order of kLegacyProfileFileNames
+};
+
+// Reports the state of `bindingsDir` without changing anything in it, not even a timestamp:
+// every file is only examined and read. The bindings file is read exactly as the patch and
+// unpatch operations read it, so kNotJson means they would refuse it too. Takes no hold on the
+// directory and may run while another operation does; it then sees that operation's files as
+// they are at that moment.
+BindingsInspection InspectGenericHmdBindingsFile(const std::filesystem::path& bindingsDir);
 
 }  // namespace vexlor
 
