@@ -33,10 +33,6 @@ namespace fs = std::filesystem;
 using json = nlohmann::json;
 using Clock = std::chrono::steady_clock;
 
-// The compositor's and the patcher's on-disk names, as a user of the library knows them.
-constexpr const char* kBindingsFileName = "vrcompositor_bindings_generic_hmd.json";
-constexpr const char* kBackupSuffix = ".vexlor_backup";
-
 const vexlor::Logger quietLog;  // empty: the library formats no message at all
 
 // One document size. Its bytes are made when a case of that size first runs, so a filtered
@@ -60,9 +56,9 @@ CaseFiles freshCaseFiles(const std::string& operation, const std::string& size) 
     files.dir = workRoot / (operation + "-" + size);
     fs::remove_all(files.dir);
     fs::create_directories(files.dir);
-    files.bindings = files.dir / kBindingsFileName;
+    files.bindings = files.dir / vexlor::kBindingsFileName;
     files.backup = files.bindings;
-    files.backup += kBackupSuffix;
+    files.backup += vexlor::kBackupSuffix;
     return files;
 }
 

@@ -14,7 +14,7 @@
 #include <system_error>
 
 #include "frame.h"
-#include "platform.h"
+#include "process_id.h"
 #include "scenarios.h"
 
 // Where the scenarios look: the names are the compositor's and the patcher's on-disk
@@ -30,8 +30,8 @@ const char* const kBackupFile = "vrcompositor_bindings_generic_hmd.json.vexlor_b
 const vexlor::Logger noopLog = [](const char*) {};
 
 fs::path makeWorkspace() {
-    const std::string name =
-        "vexlor_test_bindings_" + std::to_string(vexlor::platform::CurrentProcessId());
+    const unsigned long processId = CurrentProcessId();
+    const std::string name = "vexlor_test_bindings_" + std::to_string(processId);
     const fs::path workspace = fs::temp_directory_path() / name;
     // A failure here shows up as failed checks in the scenario that needed the workspace.
     std::error_code ignored;

@@ -16,8 +16,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include "json_file.h"
-#include "names.h"
 #include "vexlor/bindings.h"
 
 namespace {
@@ -125,9 +123,15 @@ vexlor::Logger collectInto(std::vector<std::string>& messages) {
     return [&messages](const char* message) { messages.emplace_back(message); };
 }
 
+// A marker counts only as an object's member set to the boolean true.
+bool carriesMarker(const json& document, const char* key) {
+    const auto member = document.find(key);  // end() for anything but an object
+    return member != document.end() && member->is_boolean() && member->get<bool>();
+}
+
 bool carriesEitherMarker(const json& document) {
-    return vexlor::HasMarker(document, vexlor::kMarkerKey) ||
-           vexlor::HasMarker(document, vexlor::kLegacyMarkerKey);
+    return carriesMarker(document, vexlor::kMarkerKey) ||
+           carriesMarker(document, vexlor::kLegacyMarkerKey);
 }
 
 struct PatchOutcome {
@@ -154,9 +158,9 @@ PatchOutcome checkPatch(const Scratch& scratch, const std::string& input) {
         return outcome;
     }
     const std::optional<json> written = firstValue(outcome.fileAfter);
-    VEXLOR_ENSURE(written && vexlor::HasMarker(*written, vexlor::kMarkerKey));
+    VEXLOR_ENSURE(written && carriesMarker(*written, vexlor::kMarkerKey));
     VEXLOR_ENSURE(original.has_value());
-    if (vexlor::HasMarker(*original, vexlor::kMarkerKey)) {
+    if (carriesMarker(*original, vexlor::kMarkerKey)) {
         VEXLOR_ENSURE(outcome.fileAfter == input);
         VEXLOR_ENSURE(!outcome.backup);
     } else {

@@ -1,0 +1,7 @@
+#include <unistd.h>
+
+#include "process_id.h"
+
+unsigned long CurrentProcessId() {
+    return static_cast<unsigned long>(::getpid());
+}

@@ -1,0 +1,7 @@
+#include <windows.h>
+
+#include "process_id.h"
+
+unsigned long CurrentProcessId() {
+    return ::GetCurrentProcessId();
+}
