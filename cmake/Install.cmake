@@ -9,12 +9,7 @@ include(CMakePackageConfigHelpers)
 
 set(vexlor_cmake_dir "${CMAKE_INSTALL_LIBDIR}/cmake/vexlor_bindings")
 
-# The command-line tool lives in its own subdirectory and may be absent from a tree that has
-# not grown it yet; the rest installs regardless.
-set(vexlor_installed_programs vexlor-verify)
-if(TARGET vexlor-bindings)
-  list(APPEND vexlor_installed_programs vexlor-bindings)
-endif()
+set(vexlor_installed_programs vexlor-verify vexlor-bindings)
 
 # Installed binaries must not carry the paths of the machine that built them (in debug
 # information or in __FILE__), whatever the build type: map the source and build trees to
@@ -94,7 +89,7 @@ else()
   set(CPACK_GENERATOR DEB)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION devel)
-  # The header includes <nlohmann/json.hpp>, and the CMake and pkg-config files look for it;
+  # The header includes <nlohmann/json_fwd.hpp>, and the CMake and pkg-config files look for it;
   # the C and C++ runtime dependencies of the programs come from dpkg-shlibdeps.
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "nlohmann-json3-dev (>= 3.11.2)")
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

@@ -420,14 +420,14 @@ TEST(CliStatus, SaysWhenAnotherOperationHoldsTheDirectory) {
 
 TEST(CliPaths, AcceptsADirectoryRelativeToTheWorkingDirectory) {
     TempDir parent;
-    fs::create_directory(parent / "steamvr");
-    WriteBytes(parent / "steamvr" / kBindingsName, kOriginal);
+    fs::create_directory(parent / "bindings");
+    WriteBytes(parent / "bindings" / kBindingsName, kOriginal);
 
-    const ProcessResult patched = Tool({"patch", "steamvr", "--quiet"}, parent.path());
+    const ProcessResult patched = Tool({"patch", "bindings", "--quiet"}, parent.path());
     EXPECT_EQ(patched.exitCode, 0) << patched.err;
-    EXPECT_TRUE(fs::exists(parent / "steamvr" / kBackupName));
+    EXPECT_TRUE(fs::exists(parent / "bindings" / kBackupName));
 
-    const ProcessResult status = Tool({"status", "."}, parent / "steamvr");
+    const ProcessResult status = Tool({"status", "."}, parent / "bindings");
     EXPECT_EQ(status.exitCode, 0);
     EXPECT_TRUE(HasLine(status.out, "directory: .")) << status.out;
     EXPECT_TRUE(HasLine(status.out, "bindings file: patched (vexlor_patched_v2)")) << status.out;
