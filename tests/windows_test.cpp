@@ -17,6 +17,8 @@
 #include <string>
 #include <thread>
 
+#include <nlohmann/json.hpp>
+
 #include "platform.h"
 #include "run_process.h"
 #include "test_support.h"
