@@ -31,12 +31,10 @@ BindingsFileReport classifyDocument(const nlohmann::json& document) {
     if (!document.is_object()) {
         report.state = BindingsFileState::kNotObject;
         report.jsonType = document.type_name();
-    } else if (HasMarker(document, kMarkerKey)) {
-        report.state = BindingsFileState::kPatched;
-        report.marker = kMarkerKey;
-    } else if (HasLegacyMarker(document)) {
-        report.state = BindingsFileState::kPatchedLegacy;
-        report.marker = kLegacyMarkerKey;
+    } else if (const char* marker = CarriedMarker(document)) {
+        report.state = marker == kMarkerKey ? BindingsFileState::kPatched
+                                            : BindingsFileState::kPatchedLegacy;
+        report.marker = marker;
     } else {
         report.state = BindingsFileState::kNotPatched;
     }
@@ -99,12 +97,9 @@ void classifyLegacyProfile(const fs::path& file, LegacyProfileReport& report) {
     if (!LoadJsonFile(file, loaded, cause)) {
         return;
     }
-    if (HasMarker(loaded.document, kMarkerKey)) {
+    if (const char* marker = CarriedMarker(loaded.document)) {
         report.state = LegacyProfileState::kOurs;
-        report.marker = kMarkerKey;
-    } else if (HasLegacyMarker(loaded.document)) {
-        report.state = LegacyProfileState::kOurs;
-        report.marker = kLegacyMarkerKey;
+        report.marker = marker;
     }
 }
 
