@@ -13,7 +13,9 @@
 #include <utility>
 
 #ifndef _WIN32
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 #include "run_process.h"
@@ -36,6 +38,19 @@ inline bool MakeFifo(const std::filesystem::path& path) {
     return false;
 #else
     return ::mkfifo(path.c_str(), 0644) == 0;
+#endif
+}
+
+// Opens and closes the FIFO's writing end without waiting: a reader blocked in its open
+// gets through, and its reads then find the end of the file.
+inline void ReleaseFifoReaders(const std::filesystem::path& path) {
+#ifdef _WIN32
+    (void)path;
+#else
+    const int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK);
+    if (fd >= 0) {
+        ::close(fd);
+    }
 #endif
 }
 
