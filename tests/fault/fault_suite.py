@@ -421,7 +421,7 @@ def durability_problems(trace, workspace):
     flushed = {}  # path -> whether its last write has been flushed
     unflushed_move = None  # the last move's new name, while its directory is not flushed
     for name, arguments, path, succeeded in traced_calls(trace):
-        if name.startswith("write") and path:
+        if name.startswith(("write", "pwrite")) and path:
             flushed[path] = False
         elif name in FLUSHES and succeeded and path:
             flushed[path] = True
