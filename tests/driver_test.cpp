@@ -1,6 +1,7 @@
 // The verification driver run as a user runs it: a real process, its output streams, its
 // exit status and the workspace it leaves behind.
 #include <algorithm>
+#include <list>
 #include <regex>
 
 #include <gtest/gtest.h>
@@ -26,9 +27,10 @@ const std::string kFullRun =
 
 // Runs the driver with the system's temporary directory pointed at `tempDir`, so that its
 // workspace lands where the test can look at it.
-ProcessResult RunDriverIn(const fs::path& tempDir, const std::vector<std::string>& args) {
-    ScopedTempDirVariable redirect(tempDir);
-    return RunProcess(VEXLOR_VERIFY_EXE, args);
+ProcessResult RunDriverIn(const fs::path& tempDir, const std::vector<std::string>& args,
+                          const fs::path& driver = VEXLOR_VERIFY_EXE) {
+    ScopedVariable redirect(kTempDirVariable, tempDir.string());
+    return RunProcess(driver, args);
 }
 
 // The one workspace the driver made under `tempDir`: "vexlor_test_bindings_<pid>".
@@ -127,6 +129,86 @@ TEST(Driver, FailedCheckReportsItsTextAndLineAndStopsTheRun) {
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "FAIL: PatchGenericHmdBindingsFile(tmp, noopLog) at line 111\n");
 }
+
+#ifdef VEXLOR_VERIFY_FAULTY_EXE
+// The driver's output contract, written out once: every check, made to fail for real by the
+// misbehaving operations of driver_faults.cpp, prints exactly its text and its line.
+const std::string kBindings = "vrcompositor_bindings_generic_hmd.json";
+const std::string kBackup = kBindings + ".vexlor_backup";
+const std::string kTarget = "crashsafe_target.json";
+const std::string kEditName = "|generic_hmd bindings|edited bindings";
+const std::string kEditMarker = "edit|" + kBindings + "|\"vexlor_patched_v2\": true|";
+const std::string kAddSet = "edit|" + kBindings + "|\"bindings\": {}|\"bindings\": {\"/actions/";
+
+struct PinnedFailure {
+    std::string text;
+    std::vector<std::pair<std::string, std::string>> faults;  // VEXLOR_FAULT_<call>, value
+};
+
+const std::vector<PinnedFailure> kPinnedFailures = {
+    {"PatchGenericHmdBindingsFile(tmp, noopLog) at line 111", {{"PATCH_1", "false"}}},
+    {"PatchGenericHmdBindingsFile(tmp, noopLog) at line 115", {{"PATCH_2", "false"}}},
+    {"after1 == after2 at line 119", {{"PATCH_2", "edit|" + kBindings + kEditName}}},
+    {"j.contains(kMarkerKey) at line 123",
+     {{"PATCH_1", kEditMarker + "\"unmarked\": true"}, {"PATCH_2", "skip"}}},
+    {"j[kMarkerKey].is_boolean() at line 124",
+     {{"PATCH_1", kEditMarker + "\"vexlor_patched_v2\": \"true\""}, {"PATCH_2", "skip"}}},
+    {"j[kMarkerKey].get<bool>() == true at line 125",
+     {{"PATCH_1", kEditMarker + "\"vexlor_patched_v2\": false"}, {"PATCH_2", "skip"}}},
+    {"PatchGenericHmdBindingsFile(tmp, noopLog) at line 145", {{"PATCH_3", "false"}}},
+    {"fs::exists(backup) at line 146", {{"PATCH_3", "remove|" + kBackup}}},
+    {"backupAfterFirst == originalBytes at line 148", {{"PATCH_3", "edit|" + kBackup + kEditName}}},
+    {"PatchGenericHmdBindingsFile(tmp, noopLog) at line 167", {{"PATCH_4", "false"}}},
+    {"backupAfterSecond == originalBytes at line 169",
+     {{"PATCH_4", "edit|" + kBackup + kEditName}}},
+    {"PatchGenericHmdBindingsFile(tmp, noopLog) at line 187", {{"PATCH_5", "false"}}},
+    {"fs::exists(backup) at line 188", {{"PATCH_5", "remove|" + kBackup}}},
+    {"UnpatchGenericHmdBindingsFile(tmp, noopLog) at line 190", {{"UNPATCH_1", "false"}}},
+    {"slurp(target) == originalBytes at line 191",
+     {{"UNPATCH_1", "edit|" + kBindings + kEditName}}},
+    {"fs::exists(backup) at line 193", {{"UNPATCH_1", "remove|" + kBackup}}},
+    {"slurp(backup) == originalBytes at line 194", {{"UNPATCH_1", "edit|" + kBackup + kEditName}}},
+    {"PatchGenericHmdBindingsFile(tmp, noopLog) at line 211", {{"PATCH_6", "false"}}},
+    {"fs::exists(backup) at line 212", {{"PATCH_6", "remove|" + kBackup}}},
+    {"!fs::exists(backup) at line 216", {{"PATCH_6", "directory|" + kBackup}}},
+    {"UnpatchGenericHmdBindingsFile(tmp, noopLog) at line 218", {{"UNPATCH_2", "false"}}},
+    {"!j.contains(kMarkerKey) at line 221", {{"UNPATCH_2", "skip"}}},
+    {"!j[\"bindings\"].contains(\"/actions/lasermouse\") at line 223",
+     {{"UNPATCH_2", kAddSet + "lasermouse\": {}}"}}},
+    {"!j[\"bindings\"].contains(\"/actions/lasermouse_secondary\") at line 224",
+     {{"UNPATCH_2", kAddSet + "lasermouse_secondary\": {}}"}}},
+    {"!j[\"bindings\"].contains(\"/actions/system\") at line 225",
+     {{"UNPATCH_2", kAddSet + "system\": {}}"}}},
+    {"UnpatchGenericHmdBindingsFile(tmp, noopLog) at line 242", {{"UNPATCH_3", "false"}}},
+    {"slurp(target) == originalBytes at line 243",
+     {{"UNPATCH_3", "edit|" + kBindings + kEditName}}},
+    // A workspace where nothing can be created: the stale temporary file cannot be planted.
+    {"fs::exists(staleTmp) at line 264", {{"UNPATCH_3", "env|TMPDIR|/proc"}}},
+    {"AtomicWriteJson(target, j, noopLog) at line 267", {{"WRITE_1", "false"}}},
+    {"fs::exists(target) at line 269", {{"WRITE_1", "remove|" + kTarget}}},
+    {"!fs::exists(staleTmp) at line 270", {{"WRITE_1", "touch|" + kTarget + ".vexlor_tmp"}}},
+    {"readBack[\"hello\"] == \"world\" at line 273",
+     {{"WRITE_1", "edit|" + kTarget + "|world|World"}}},
+    {"readBack[\"n\"].get<int>() == 42 at line 274", {{"WRITE_1", "edit|" + kTarget + "|42|43"}}},
+};
+
+TEST(Driver, EveryCheckThatFailsPrintsItsTextAndLineAndStopsTheRun) {
+    TempDir temp;
+    const ProcessResult control = RunDriverIn(temp.path(), {}, VEXLOR_VERIFY_FAULTY_EXE);
+    ASSERT_EQ(control.out, kFullRun) << control.err;
+    EXPECT_EQ(kPinnedFailures.size(), 33u);
+    for (const PinnedFailure& pinned : kPinnedFailures) {
+        SCOPED_TRACE(pinned.text);
+        std::list<ScopedVariable> faults;
+        for (const auto& [call, value] : pinned.faults) {
+            faults.emplace_back("VEXLOR_FAULT_" + call, value);
+        }
+        const ProcessResult r = RunDriverIn(temp.path(), {}, VEXLOR_VERIFY_FAULTY_EXE);
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_EQ(r.err, "FAIL: " + pinned.text + "\n");
+    }
+}
+#endif
 
 }  // namespace
 }  // namespace vexlor::testing

@@ -2,7 +2,6 @@
 // a message and a settled result, never a crash, a hang or a runaway write-back.
 #include <chrono>
 #include <cstdint>
-#include <fstream>
 #include <functional>
 #include <future>
 
@@ -205,14 +204,16 @@ TEST(LimitsTruncated, EveryTruncationOfAPatchedFileIsRefusedUntouched) {
 }
 
 // A FIFO with no writer would block a plain open for ever. The call runs aside; should it
-// hang, opening the writing end releases it so that the test fails instead of hanging.
+// hang, the FIFO's readers are released until it returns, so that the test fails instead of
+// hanging: a call that opens the FIFO again is released again.
 bool FinishesPromptly(const fs::path& fifo, const std::function<void()>& call) {
     auto done = std::async(std::launch::async, call);
     if (done.wait_for(std::chrono::seconds(10)) == std::future_status::ready) {
         return true;
     }
-    std::ofstream release(fifo);
-    done.wait();
+    while (done.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready) {
+        ReleaseFifoReaders(fifo);
+    }
     return false;
 }
 

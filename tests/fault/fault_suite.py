@@ -6,8 +6,11 @@ workspace (under strace). Then, each time on a fresh copy of the starting state,
 operation again once per listed call with that one call failing (strace inject=...:error=), and
 once per call with the process killed as it makes that call (inject=...:signal=SIGKILL). After
 each run it checks what is on disk and what was reported, and that a following normal run
-reaches exactly the state of a run that never failed. Finally it runs the operations as an
-unprivileged user against a read-only directory and a read-only file.
+reaches exactly the state of a run that never failed. The trace of the undisturbed run must show
+each file flushed before it is renamed into place and its directory flushed before the next
+rename; an interrupted call must be made again, and a failed flush after a rename warned of.
+Finally it runs the operations as an unprivileged user against a read-only directory and a
+read-only file.
 
 Usage: fault_suite.py --runner PATH [--only errors|kills|permissions] [--scenario NAME]
 Exit status: 0 when no violation was found, 1 otherwise, 77 when strace is missing.
@@ -15,6 +18,7 @@ Exit status: 0 when no violation was found, 1 otherwise, 77 when strace is missi
 
 import argparse
 import dataclasses
+import errno
 import grp
 import json
 import os
@@ -166,6 +170,12 @@ def scenarios(injected):
         Scenario("re-patch with existing backup", "patch",
                  {BINDINGS: lost_marker_bytes, BACKUP: ORIGINAL},
                  {BINDINGS: on_disk(patched(lost_marker, injected)), BACKUP: ORIGINAL}, BINDINGS),
+        # A backup check that fails makes the patch attempt the backup beside the existing one;
+        # without renameat2 only the link's refusal to replace keeps that one as it is.
+        Scenario("re-patch with backup without renameat2", "patch",
+                 {BINDINGS: lost_marker_bytes, BACKUP: ORIGINAL},
+                 {BINDINGS: on_disk(patched(lost_marker, injected)), BACKUP: ORIGINAL}, BINDINGS,
+                 base_inject=("renameat2:error=ENOSYS",)),
         Scenario("already patched", "patch", {BINDINGS: patched_bytes, BACKUP: ORIGINAL},
                  {BINDINGS: patched_bytes, BACKUP: ORIGINAL}, BINDINGS),
         Scenario("unpatch by restore", "unpatch",
@@ -383,6 +393,100 @@ def completion_problems(scenario, runner, workspace):
 
 
 # ---------------------------------------------------------------------------------------------
+# What the trace of a run shows about its order: each replacement made durable before the next
+# one, interrupted calls made again, and a failed flush after a rename reported.
+
+QUOTED = re.compile(r'"((?:[^"\\]|\\.)*)"')
+DESCRIPTOR = re.compile(r"^\d+<(.*?)>[,)]")
+MOVES = ("rename", "renameat", "renameat2", "link", "linkat")
+FLUSHES = ("fsync", "fdatasync")
+
+
+def traced_calls(trace):
+    """(name, arguments, the descriptor's path or None, succeeded) for each call, in order."""
+    for line in trace:
+        match = CALL.match(line)
+        if match:
+            name, arguments = match.groups()
+            descriptor = DESCRIPTOR.match(arguments)
+            yield (name, arguments, descriptor.group(1) if descriptor else None,
+                   arguments.rstrip().endswith(" = 0"))
+
+
+def durability_problems(trace, workspace):
+    """A file is renamed or linked into place only once its last write is flushed, and the
+    directory of its new name is flushed before the next move and before the run ends; so the
+    backup is on storage before the bindings file is replaced."""
+    problems = []
+    flushed = {}  # path -> whether its last write has been flushed
+    unflushed_move = None  # the last move's new name, while its directory is not flushed
+    for name, arguments, path, succeeded in traced_calls(trace):
+        if name.startswith(("write", "pwrite")) and path:
+            flushed[path] = False
+        elif name in FLUSHES and succeeded and path:
+            flushed[path] = True
+            if unflushed_move and path == os.path.dirname(unflushed_move):
+                unflushed_move = None
+        elif name in MOVES and succeeded:
+            source, target = QUOTED.findall(arguments)[:2]
+            if unflushed_move:
+                problems.append("%s moved before the directory of %s was flushed" % (target, unflushed_move))
+            if not flushed.get(source):
+                problems.append("%s moved to %s before its last write was flushed" % (source, target))
+            unflushed_move = target
+    if unflushed_move:
+        problems.append("the directory of %s was never flushed after the move" % unflushed_move)
+    return [problem.replace(workspace, "WS") for problem in problems]
+
+
+def retry_problems(scenario, errno_name, result, workspace):
+    """An interrupted call is made again at once and the operation succeeds. A close is not
+    repeated: Linux has released the descriptor already."""
+    if errno_name != "EINTR":
+        return []
+    problems = [] if result.status == 0 else ["interrupted once, yet status %d" % result.status]
+    calls = [(name, call_text(arguments, workspace), arguments.endswith("(INJECTED)"))
+             for name, arguments, _, _ in traced_calls(result.trace)
+             if name not in scenario.always_failing()]
+    for at, (name, text, injected) in enumerate(calls):
+        if injected and name != "close" and calls[at + 1:at + 2] != [(name, text, False)]:
+            problems.append("the interrupted call was not made again at once, but %s" %
+                            calls[at + 1:at + 2])
+    return problems
+
+
+def flush_warning_problems(scenario, errno_name, result):
+    """A failed flush of the directory after a rename leaves the new file in place: the run
+    succeeds and warns, as the restore from a backup or as every atomic write does. The
+    backup's flush may instead stop the patch with the cause."""
+    moved_to = None
+    for name, arguments, path, succeeded in traced_calls(result.trace):
+        if name in MOVES and succeeded:
+            moved_to = QUOTED.findall(arguments)[1]
+        elif name in FLUSHES and moved_to and path == os.path.dirname(moved_to):
+            if arguments.endswith("(INJECTED)"):
+                break
+            moved_to = None
+    else:
+        return []
+    cause = os.strerror(getattr(errno, errno_name))
+    if os.path.basename(moved_to) == BACKUP:
+        warning = "Vexlor[patch]: could not flush %s to storage: %s\n" % (moved_to, cause)
+        stopped = result.status == 1 and any(cause in m for m in log_messages(result.err))
+        if (result.status == 0 and warning in result.err) or stopped:
+            return []
+        return ["the backup's failed flush was neither warned of nor stopped the patch:\n" +
+                result.err]
+    if scenario.operation == "unpatch" and BACKUP in scenario.start:
+        warning = "Vexlor[unpatch]: could not flush %s to storage: %s\n" % (moved_to, cause)
+    else:
+        warning = "Vexlor[patch]: wrote %s, but could not flush it to storage: %s\n" % (moved_to, cause)
+    if result.status != 0 or warning not in result.err:
+        return ["status %d without the warning %r:\n%s" % (result.status, warning, result.err)]
+    return []
+
+
+# ---------------------------------------------------------------------------------------------
 # The three sweeps.
 
 
@@ -397,7 +501,7 @@ class Report:
             print("VIOLATION %s: %s" % (where, problem), flush=True)
 
 
-def list_calls(scenario, runner, root):
+def list_calls(scenario, runner, root, report):
     workspace = fresh_workspace(root, scenario.start)
     trace_file = os.path.join(root, "trace")
     result = run(runner, scenario.operation, scenario.argument(workspace),
@@ -408,6 +512,7 @@ def list_calls(scenario, runner, root):
     if files != scenario.expected:
         raise SystemExit("%s: the undisturbed run did not reach the expected state: %s" %
                          (scenario.name, sorted(files)))
+    report.violation(scenario.name + ", undisturbed run", durability_problems(result.trace, workspace))
     calls = [c for c in workspace_calls(result.trace, workspace)
              if c.name not in scenario.always_failing()]
     if not calls:
@@ -441,6 +546,8 @@ def sweep_errors(scenario, calls, runner, root, report):
             leftovers = [name for name in temp_files(files) if not (name == CLEANUP_NOTE and owed)]
             if leftovers and not removing_own:
                 problems.append("temporary file left behind: %s" % leftovers)
+            problems += retry_problems(scenario, errno_name, result, workspace)
+            problems += flush_warning_problems(scenario, errno_name, result)
             problems += completion_problems(scenario, runner, workspace)
             report.violation(where, problems)
     return points
@@ -565,7 +672,7 @@ def main():
         chosen = [s for s in scenarios(injected) if not args.scenario or s.name == args.scenario]
         print("%-40s %6s %10s %7s" % ("operation", "calls", "failures", "kills"))
         for scenario in chosen if args.only != "permissions" else ():
-            calls = list_calls(scenario, runner, root)
+            calls = list_calls(scenario, runner, root, report)
             failures = kills = 0
             if args.only in (None, "errors"):
                 failures = sweep_errors(scenario, calls, runner, root, report)

@@ -10,9 +10,12 @@
 #include <optional>
 #include <string>
 #include <system_error>
+#include <utility>
 
 #ifndef _WIN32
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 #include "run_process.h"
@@ -35,6 +38,19 @@ inline bool MakeFifo(const std::filesystem::path& path) {
     return false;
 #else
     return ::mkfifo(path.c_str(), 0644) == 0;
+#endif
+}
+
+// Opens and closes the FIFO's writing end without waiting: a reader blocked in its open
+// gets through, and its reads then find the end of the file.
+inline void ReleaseFifoReaders(const std::filesystem::path& path) {
+#ifdef _WIN32
+    (void)path;
+#else
+    const int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK);
+    if (fd >= 0) {
+        ::close(fd);
+    }
 #endif
 }
 
@@ -82,38 +98,42 @@ class ScopedImmutable {
     bool available_ = false;
 };
 
-// Points the system's temporary directory, as child processes will see it, at `dir` for the
-// lifetime of the object; the previous setting comes back afterwards.
-class ScopedTempDirVariable {
+// Sets an environment variable, as child processes will see it, for the lifetime of the
+// object; the previous setting comes back afterwards.
+class ScopedVariable {
   public:
-    explicit ScopedTempDirVariable(const std::filesystem::path& dir) {
-        if (const char* old = std::getenv(kName)) {
+    ScopedVariable(std::string name, const std::string& value) : name_(std::move(name)) {
+        if (const char* old = std::getenv(name_.c_str())) {
             previous_ = old;
         }
-        set(dir.string().c_str());
+        set(value.c_str());
     }
-    ~ScopedTempDirVariable() { set(previous_ ? previous_->c_str() : nullptr); }
-    ScopedTempDirVariable(const ScopedTempDirVariable&) = delete;
-    ScopedTempDirVariable& operator=(const ScopedTempDirVariable&) = delete;
+    ~ScopedVariable() { set(previous_ ? previous_->c_str() : nullptr); }
+    ScopedVariable(const ScopedVariable&) = delete;
+    ScopedVariable& operator=(const ScopedVariable&) = delete;
 
   private:
+    void set(const char* value) const {
 #ifdef _WIN32
-    static constexpr const char* kName = "TMP";
-    static void set(const char* value) {
-        ::_putenv_s(kName, value ? value : "");
-    }
+        ::_putenv_s(name_.c_str(), value ? value : "");
 #else
-    static constexpr const char* kName = "TMPDIR";
-    static void set(const char* value) {
         if (value) {
-            ::setenv(kName, value, 1);
+            ::setenv(name_.c_str(), value, 1);
         } else {
-            ::unsetenv(kName);
+            ::unsetenv(name_.c_str());
         }
-    }
 #endif
+    }
+    std::string name_;
     std::optional<std::string> previous_;
 };
+
+// The variable that names the system's temporary directory.
+#ifdef _WIN32
+inline constexpr const char* kTempDirVariable = "TMP";
+#else
+inline constexpr const char* kTempDirVariable = "TMPDIR";
+#endif
 
 }  // namespace vexlor::testing
 
