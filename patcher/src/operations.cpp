@@ -1,19 +1,40 @@
 // The public entry points. Each holds its own copy of the caller's logger for the length of
-// the call and hands it to the operation.
+// the call and hands it to the operation. Each writing operation first takes its directory's
+// lock, here and only here, so that an operation calling another never waits for itself.
 #include "operations.h"
+#include "dir_lock.h"
 
 namespace vexlor {
 
+namespace {
+
+constexpr const char* kPatchTag = "Vexlor[patch]: ";
+constexpr const char* kUnpatchTag = "Vexlor[unpatch]: ";
+
+// An empty directory path, a bare file name's parent among them, means the current directory;
+// so it is locked and named in messages.
+std::filesystem::path orCurrent(const std::filesystem::path& dir) {
+    return dir.empty() ? std::filesystem::path(".") : dir;
+}
+
+}  // namespace
+
 bool AtomicWriteJson(const std::filesystem::path& target, const nlohmann::json& j, Logger log) {
-    return WriteJsonAtomically(target, j, log);
+    platform::DirectoryLock lock;
+    return LockForWriting(orCurrent(target.parent_path()), kPatchTag, log, lock) &&
+           WriteJsonAtomically(target, j, log);
 }
 
 bool PatchGenericHmdBindingsFile(const std::filesystem::path& bindingsDir, Logger log) {
-    return PatchBindingsDirectory(bindingsDir, log);
+    platform::DirectoryLock lock;
+    return LockForWriting(orCurrent(bindingsDir), kPatchTag, log, lock) &&
+           PatchBindingsDirectory(bindingsDir, log);
 }
 
 bool UnpatchGenericHmdBindingsFile(const std::filesystem::path& bindingsDir, Logger log) {
-    return UnpatchBindingsDirectory(bindingsDir, log);
+    platform::DirectoryLock lock;
+    return LockForWriting(orCurrent(bindingsDir), kUnpatchTag, log, lock) &&
+           UnpatchBindingsDirectory(bindingsDir, log);
 }
 
 }  // namespace vexlor

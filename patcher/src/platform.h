@@ -70,7 +70,8 @@ std::error_code RemoveFile(const fs::path& path);
 
 // An exclusive hold on a directory for the length of one operation that writes in it. The
 // system releases it when the process ends however it ends, so a killed holder never blocks
-// the next run, and it leaves nothing behind on disk.
+// the next run, and it leaves nothing behind on disk. Two holders exclude each other whether
+// they are two processes or two threads of one. Destroying the object releases the hold.
 class DirectoryLock {
   public:
     DirectoryLock() = default;
@@ -88,12 +89,15 @@ class DirectoryLock {
     std::intptr_t handle_ = kNone;  // the descriptor or handle that carries the lock
 };
 
-// Takes the lock on `dir` when nobody holds it. When another holder has it, in this process
-// or another, fails at once with std::errc::device_or_resource_busy.
+// Takes the lock on `dir` (the current directory when empty) when nobody holds it; `lock`
+// then holds it, having released whatever it held before. When another holder has it, in this
+// process or another, fails at once with std::errc::device_or_resource_busy. A `dir` that does
+// not exist or is not a directory fails with std::errc::no_such_file_or_directory.
 std::error_code TryLockDirectory(const fs::path& dir, DirectoryLock& lock);
 
 // Whether some operation holds the lock on `dir` now, found without waiting, without taking
-// the lock and without creating anything.
+// the lock and without creating anything. For the instant it looks, a TryLockDirectory in
+// between may find the directory busy. Fails like TryLockDirectory for a missing `dir`.
 std::error_code ProbeDirectoryLock(const fs::path& dir, bool& held);
 
 // The system's own message text for an error reported by this layer or by std::filesystem,

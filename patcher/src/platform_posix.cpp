@@ -1,6 +1,7 @@
 // POSIX half of the platform layer (Linux and other Unix systems).
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -262,7 +263,43 @@ std::error_code RemoveFile(const fs::path& path) {
     return {};
 }
 
-DirectoryLock::~DirectoryLock() {}
+// The lock is flock's on a descriptor of the directory itself, so nothing is created for it.
+// Every open has its own open file description, which is what flock locks: two threads of one
+// process exclude each other just as two processes do. The kernel drops the lock with the last
+// descriptor, when the process ends however it ends; close-on-exec keeps it from programs the
+// caller starts.
+namespace {
+
+int openDirectoryForLock(const fs::path& dir) {
+    const fs::path& name = dir.empty() ? fs::path(".") : dir;
+    return openRetrying(name.c_str(), O_RDONLY | O_DIRECTORY);
+}
+
+// A name that is not a directory is as absent as a missing one: there is nothing to lock.
+std::error_code lockOpenError() {
+    return errno == ENOTDIR ? std::make_error_code(std::errc::no_such_file_or_directory)
+                            : lastError();
+}
+
+std::error_code flockWithoutWaiting(int fd, int operation) {
+    while (::flock(fd, operation | LOCK_NB) != 0) {
+        if (errno == EWOULDBLOCK) {
+            return std::make_error_code(std::errc::device_or_resource_busy);
+        }
+        if (errno != EINTR) {
+            return lastError();
+        }
+    }
+    return {};
+}
+
+}  // namespace
+
+DirectoryLock::~DirectoryLock() {
+    if (held()) {
+        ::close(static_cast<int>(handle_));
+    }
+}
 
 DirectoryLock::DirectoryLock(DirectoryLock&& other) noexcept : handle_(other.handle_) {
     other.handle_ = kNone;
@@ -273,13 +310,32 @@ DirectoryLock& DirectoryLock::operator=(DirectoryLock&& other) noexcept {
     return *this;
 }
 
-std::error_code TryLockDirectory(const fs::path& /*dir*/, DirectoryLock& /*lock*/) {
+std::error_code TryLockDirectory(const fs::path& dir, DirectoryLock& lock) {
+    DirectoryLock taken;
+    taken.handle_ = openDirectoryForLock(dir);
+    if (!taken.held()) {
+        return lockOpenError();
+    }
+    if (std::error_code ec = flockWithoutWaiting(static_cast<int>(taken.handle_), LOCK_EX)) {
+        return ec;
+    }
+    lock = std::move(taken);
     return {};
 }
 
-std::error_code ProbeDirectoryLock(const fs::path& /*dir*/, bool& held) {
+std::error_code ProbeDirectoryLock(const fs::path& dir, bool& held) {
     held = false;
-    return {};
+    FileDescriptor fd(openDirectoryForLock(dir));
+    if (!fd.valid()) {
+        return lockOpenError();
+    }
+    // A shared hold is refused only while an exclusive one stands; closing drops it again.
+    std::error_code ec = flockWithoutWaiting(fd.get(), LOCK_SH);
+    if (ec == std::errc::device_or_resource_busy) {
+        held = true;
+        return {};
+    }
+    return ec;
 }
 
 std::string ErrorText(const std::error_code& ec) {

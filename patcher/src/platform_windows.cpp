@@ -357,7 +357,53 @@ std::error_code RemoveFile(const fs::path& path) {
     return {};
 }
 
-DirectoryLock::~DirectoryLock() {}
+// The lock is a file in the directory, ".vexlor_lock", held open without sharing: every other
+// open of it, by a thread of this process or by another process, fails with a sharing
+// violation. It is opened delete-on-close, so the system removes it as the one handle closes,
+// also when the process is killed; nothing stays on disk.
+namespace {
+
+constexpr wchar_t kLockFileName[] = L".vexlor_lock";
+
+// A holder's file is "delete pending" for an instant after its handle closes, and every open
+// of it is then refused as access denied. That refusal is retried for a moment before it
+// counts as the directory's own.
+constexpr int kDeletePendingAttempts = 20;
+constexpr std::chrono::milliseconds kDeletePendingDelay{5};
+
+fs::path lockFileIn(const fs::path& dir) {
+    return (dir.empty() ? fs::path(L".") : dir) / kLockFileName;
+}
+
+template <typename Open>
+HANDLE openPastDeletePending(Open open) {
+    for (int attempt = 1;; ++attempt) {
+        const HANDLE handle = open();
+        if (handle != INVALID_HANDLE_VALUE || ::GetLastError() != ERROR_ACCESS_DENIED ||
+            attempt == kDeletePendingAttempts) {
+            return handle;
+        }
+        std::this_thread::sleep_for(kDeletePendingDelay);
+    }
+}
+
+std::error_code lockOpenError(DWORD error) {
+    if (error == ERROR_SHARING_VIOLATION) {
+        return std::make_error_code(std::errc::device_or_resource_busy);
+    }
+    if (error == ERROR_PATH_NOT_FOUND || error == ERROR_DIRECTORY) {
+        return std::make_error_code(std::errc::no_such_file_or_directory);
+    }
+    return {static_cast<int>(error), std::system_category()};
+}
+
+}  // namespace
+
+DirectoryLock::~DirectoryLock() {
+    if (held()) {
+        ::CloseHandle(reinterpret_cast<HANDLE>(handle_));
+    }
+}
 
 DirectoryLock::DirectoryLock(DirectoryLock&& other) noexcept : handle_(other.handle_) {
     other.handle_ = kNone;
@@ -368,13 +414,40 @@ DirectoryLock& DirectoryLock::operator=(DirectoryLock&& other) noexcept {
     return *this;
 }
 
-std::error_code TryLockDirectory(const fs::path& /*dir*/, DirectoryLock& /*lock*/) {
+std::error_code TryLockDirectory(const fs::path& dir, DirectoryLock& lock) {
+    const fs::path file = lockFileIn(dir);
+    const HANDLE handle = openPastDeletePending([&] {
+        return ::CreateFileW(file.c_str(), GENERIC_READ | DELETE, 0, nullptr, OPEN_ALWAYS,
+                             FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    });
+    if (handle == INVALID_HANDLE_VALUE) {
+        return lockOpenError(::GetLastError());
+    }
+    DirectoryLock taken;
+    taken.handle_ = reinterpret_cast<std::intptr_t>(handle);
+    lock = std::move(taken);
     return {};
 }
 
-std::error_code ProbeDirectoryLock(const fs::path& /*dir*/, bool& held) {
+std::error_code ProbeDirectoryLock(const fs::path& dir, bool& held) {
     held = false;
-    return {};
+    const fs::path file = lockFileIn(dir);
+    // Only an existing file is opened; sharing everything, this open disturbs nobody but a
+    // holder that would take the lock in this very instant.
+    Handle handle(openPastDeletePending([&] {
+        return ::CreateFileW(file.c_str(), GENERIC_READ,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    }));
+    if (handle.valid()) {
+        return {};
+    }
+    const DWORD error = ::GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND) {
+        return {};
+    }
+    held = error == ERROR_SHARING_VIOLATION;
+    return held ? std::error_code{} : lockOpenError(error);
 }
 
 std::string ErrorText(const std::error_code& ec) {

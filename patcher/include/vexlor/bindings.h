@@ -2,8 +2,8 @@
 //
 // Every operation reports a plain success flag and tells the detail, one line per event, to the
 // caller's Logger. No operation keeps state between calls: what it knows lies on disk, in the
-// marker inside the bindings file and in the backup beside it. Two operations on the same
-// bindings directory must not run at the same time.
+// marker inside the bindings file and in the backup beside it. Operations that write in the
+// same directory take turns: each holds the directory's lock, waiting for it a bounded time.
 #ifndef VEXLOR_BINDINGS_H_
 #define VEXLOR_BINDINGS_H_
 

@@ -1,0 +1,108 @@
+// Two runs at once: the directory lock between threads and between processes, its bounded
+// wait, and patch, patch and unpatch racing on one directory while a reader parses the file.
+#include <atomic>
+#include <future>
+#include <thread>
+
+#include "bindings_fixtures.h"
+#include "dir_lock.h"
+#include "run_process.h"
+
+namespace vexlor::testing {
+namespace {
+
+bool Held(const fs::path& dir) {
+    bool held = false;
+    EXPECT_FALSE(platform::ProbeDirectoryLock(dir, held));
+    return held;
+}
+
+std::future<ProcessResult> Start(const char* program, std::vector<std::string> args) {
+    return std::async(std::launch::async, [=] { return RunProcess(program, args); });
+}
+
+TEST(DirectoryLock, ExcludesAnotherThreadUntilReleasedAndLeavesNothingBehind) {
+    TempDir dir;
+    {
+        platform::DirectoryLock first, second;
+        ASSERT_FALSE(platform::TryLockDirectory(dir.path(), first));
+        std::thread([&] {
+            EXPECT_EQ(platform::TryLockDirectory(dir.path(), second),
+                      std::errc::device_or_resource_busy);
+        }).join();
+        EXPECT_TRUE(Held(dir.path()));
+    }
+    EXPECT_FALSE(Held(dir.path()));
+    EXPECT_TRUE(ListDir(dir.path()).empty());
+}
+
+// The holder is another process: a patch waits for it, also for one killed while holding, and
+// past the limit gives up with its message.
+TEST(DirectoryLock, PatchWaitsForAHolderProcessUpToTheLimit) {
+    const std::string pastLimit = std::to_string(kLockWaitLimit.count() * 1000 + 2000);
+    for (const std::vector<std::string>& holding :
+         {std::vector<std::string>{"800", ""}, {"800", "kill"}, {pastLimit, ""}}) {
+        BindingsDir d;
+        WriteBytes(d.file, kFixtureBytes);
+        auto holder = Start(VEXLOR_LOCK_HOLDER_EXE, {d.path().u8string(), holding[0], holding[1]});
+        while (!Held(d.path()) &&
+               holder.wait_for(std::chrono::milliseconds(5)) == std::future_status::timeout) {
+        }
+        const auto started = std::chrono::steady_clock::now();
+        const ProcessResult run = RunProcess(VEXLOR_BINDINGS_EXE, {"patch", d.path().u8string()});
+        const auto waited = std::chrono::steady_clock::now() - started;
+        EXPECT_EQ(holder.get().out.find("holding"), 0u);
+        if (holding[0] != pastLimit) {
+            EXPECT_EQ(run.exitCode, 0) << holding[1] << run.err;
+            EXPECT_LT(waited, kLockWaitLimit / 2);
+            continue;
+        }
+        EXPECT_EQ(run.exitCode, 1);
+        EXPECT_EQ(run.err, "Vexlor[patch]: another operation on " + Shown(d.path()) +
+                               " is still running after 10 s; nothing was changed\n");
+        EXPECT_GE(waited, kLockWaitLimit);
+        EXPECT_EQ(d.entries(), std::vector<std::string>{NameOf(d.file)});
+    }
+}
+
+TEST(Concurrency, PatchPatchAndUnpatchTogetherNeverExposeAPartialState) {
+    BindingsDir d;
+    WriteBytes(d.file, kFixtureBytes);
+    std::atomic<bool> done{false};
+    std::atomic<int> reads{0}, badReads{0};
+    // Windows refuses to rename over a file while anyone has it open, and a replace retries
+    // for a second only; so this reader keeps the file open a fifth of the time at most. A
+    // real reader, the runtime, opens it far less often.
+    std::thread reader([&] {
+        for (std::string bytes; !done; bytes.clear(), ++reads) {
+            const auto started = std::chrono::steady_clock::now();
+            badReads += platform::ReadWholeFile(d.file, 1 << 20, bytes) || !json::accept(bytes);
+            std::this_thread::sleep_for(4 * (std::chrono::steady_clock::now() - started));
+        }
+    });
+    for (int round = 0; round < VEXLOR_STRESS_ROUNDS && !HasFailure(); ++round) {
+        fs::remove(d.backup);
+        WriteBytes(d.dir / "next", kFixtureBytes);
+        EXPECT_FALSE(platform::ReplaceFile(d.dir / "next", d.file));  // whole for the reader too
+        std::future<ProcessResult> runs[] = {
+            Start(VEXLOR_BINDINGS_EXE, {"patch", d.path().u8string()}),
+            Start(VEXLOR_BINDINGS_EXE, {"patch", d.path().u8string()}),
+            Start(VEXLOR_BINDINGS_EXE, {"unpatch", d.path().u8string()})};
+        for (auto& run : runs) {
+            const ProcessResult r = run.get();
+            EXPECT_EQ(r.exitCode, 0) << "round " << round << ": " << r.err;
+        }
+        const std::vector<std::string> entries = d.entries();
+        EXPECT_TRUE(entries == std::vector<std::string>{NameOf(d.file)} ||
+                    entries == (std::vector<std::string>{NameOf(d.file), NameOf(d.backup)}));
+        EXPECT_EQ(fs::exists(d.backup) ? ReadBytes(d.backup) : kFixtureBytes, kFixtureBytes);
+        const std::string now = ReadBytes(d.file);
+        EXPECT_TRUE(now == kFixtureBytes || now == kPatchedFixtureBytes) << now;
+    }
+    done = true;
+    reader.join();
+    EXPECT_EQ(badReads, 0) << "of " << reads << " reads";
+}
+
+}  // namespace
+}  // namespace vexlor::testing
