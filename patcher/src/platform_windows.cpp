@@ -402,9 +402,9 @@ namespace {
 
 // The owner's security identifier of `path`, in a block the caller frees with LocalFree.
 std::error_code ownerOf(const fs::path& path, PSID& owner, PSECURITY_DESCRIPTOR& descriptor) {
-    const DWORD error =
-        ::GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner,
-                                nullptr, nullptr, nullptr, &descriptor);
+    const DWORD error = ::GetNamedSecurityInfoW(systemPath(path).c_str(), SE_FILE_OBJECT,
+                                                OWNER_SECURITY_INFORMATION, &owner, nullptr,
+                                                nullptr, nullptr, &descriptor);
     return error == ERROR_SUCCESS
                ? std::error_code{}
                : std::error_code{static_cast<int>(error), std::system_category()};
