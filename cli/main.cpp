@@ -6,22 +6,26 @@
 //   vexlor-bindings status  BINDINGS_DIR [--json]
 //   vexlor-bindings --help | --version
 #include <exception>
-#include <iostream>
+#include <ostream>
 
 #include "arguments.h"
+#include "command_line.h"
 #include "tool.h"
 
 int main(int argc, char** argv) {
     using namespace vexlor::cli;
+    std::ostream& err = StandardError();
     // Nothing may end the program with an abort: an installer must always get a status and
     // a reason it can show.
     try {
-        UseBinaryStandardStreams();
-        return RunTool(Utf8Arguments(argc, argv), std::cout, std::cerr);
+        return RunTool(Utf8Arguments(argc, argv), StandardOutput(), err);
+    } catch (const UnusableArgument& e) {
+        err << "vexlor-bindings: " << e.what() << "\n" << UsageText();
+        return kExitUsage;
     } catch (const std::exception& e) {
-        std::cerr << "vexlor-bindings: error: " << e.what() << "\n";
+        err << "vexlor-bindings: error: " << e.what() << "\n";
     } catch (...) {
-        std::cerr << "vexlor-bindings: error: unknown exception\n";
+        err << "vexlor-bindings: error: unknown exception\n";
     }
     return kExitFailure;
 }

@@ -1,5 +1,7 @@
 #include "tool.h"
 
+#include <string_view>
+
 #include "arguments.h"
 #include "command_line.h"
 #include "status.h"
@@ -9,13 +11,17 @@ namespace vexlor::cli {
 
 namespace {
 
-// The library's messages already end in "\n" and go out exactly as given; flushing each
-// keeps them in order with anything else written to the same stream.
+// The library's messages already end in "\n" and go out exactly as given, except one cut to
+// the length of its buffer, which gets its line end back here; flushing each keeps them in
+// order with anything else written to the same stream.
 Logger loggerFor(const Invocation& invocation, std::ostream& err) {
     if (invocation.quiet) {
         return {};
     }
-    return [&err](const char* message) { err << message << std::flush; };
+    return [&err](const char* message) {
+        const std::string_view text(message);
+        err << text << (!text.empty() && text.back() != '\n' ? "\n" : "") << std::flush;
+    };
 }
 
 int exitFor(bool succeeded) {

@@ -36,6 +36,9 @@ fi
 wineserver --persistent
 trap 'wineserver --kill || true' EXIT
 wineboot </dev/null >/dev/null 2>&1
+# wine's null graphics driver lets a program have a console without a display, so that the
+# console output test can write to one and read back what it shows.
+wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1
 
 cmake -S . -B "$build" -G Ninja --no-warn-unused-cli -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/mingw-w64.cmake \

@@ -42,6 +42,23 @@ TEST(LogFormatted, CutAppliesToTheFormattedTextNotToTheArguments) {
     EXPECT_EQ(log.messages()[0], half + "|" + std::string(1023 - 601, 'c'));
 }
 
+// Two-, three- and four-byte characters after 0 to 3 ASCII bytes: the cut falls inside a
+// character or just after one, and keeps exactly the whole characters that fit.
+TEST(LogFormatted, CutKeepsOnlyWholeUtf8Characters) {
+    for (const std::string character : {"\xC3\xA9", "\xE8\xA8\xAD", "\xF0\x9F\x98\x80"}) {
+        for (std::size_t lead = 0; lead < 4; ++lead) {
+            std::string text(lead, 'a');
+            while (text.size() < 1100) {
+                text += character;
+            }
+            CapturingLogger log;
+            LogFormatted(log.logger(), "%s", text.c_str());
+            const std::size_t whole = (1023 - lead) / character.size() * character.size();
+            EXPECT_EQ(log.messages().at(0), text.substr(0, lead + whole)) << character << lead;
+        }
+    }
+}
+
 // Calling an empty std::function throws, so this fails unless the empty logger is skipped.
 TEST(LogFormatted, EmptyLoggerIsNeverCalled) {
     EXPECT_NO_THROW(LogFormatted(Logger{}, "%s\n", "ignored"));

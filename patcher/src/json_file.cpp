@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "platform.h"
+#include "utf8.h"
 
 namespace vexlor {
 
@@ -115,6 +116,17 @@ class BoundedDomBuilder final : public nlohmann::json_sax<json> {
     std::string refusal_;
 };
 
+// What Windows PowerShell 5's ">" writes: UTF-16 with a byte order mark, or without one, where
+// each character of the JSON syntax, all ASCII, comes with a NUL byte. A JSON text in UTF-8
+// holds no NUL byte at all, so the first two bytes of a text that failed to parse tell which.
+bool looksLikeUtf16(const std::string& bytes) {
+    if (bytes.size() < 2) {
+        return false;
+    }
+    const std::string_view start(bytes.data(), 2);
+    return start == "\xFF\xFE" || start == "\xFE\xFF" || ((start[0] == '\0') != (start[1] == '\0'));
+}
+
 }  // namespace
 
 bool LoadJsonFile(const std::filesystem::path& path, JsonFile& out, std::string& cause) {
@@ -132,7 +144,7 @@ bool LoadJsonFile(const std::filesystem::path& path, JsonFile& out, std::string&
             cause = "larger than " + std::to_string(kMaxFileBytes >> 20) +
                     " MiB, more than any bindings file holds";
         } else {
-            cause = platform::ErrorText(ec);
+            cause = ValidUtf8(platform::ErrorText(ec));
         }
         return false;
     }
@@ -150,7 +162,9 @@ bool ParseJsonText(const std::string& text, nlohmann::json& document, std::strin
     // syntax error.
     if (!json::sax_parse(text, &builder, json::input_format_t::json, /*strict=*/false,
                          /*ignore_comments=*/false)) {
-        cause = builder.refusal();
+        // The parser would quote the bytes it stopped at, which need not be text at all.
+        cause = looksLikeUtf16(text) ? "the file is UTF-16 text; the runtime reads UTF-8"
+                                     : ValidUtf8(builder.refusal());
         return false;
     }
     document = std::move(parsed);

@@ -3,6 +3,8 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "utf8.h"
+
 namespace vexlor {
 
 void LogFormatted(const Logger& log, const char* format, ...) {
@@ -12,10 +14,15 @@ void LogFormatted(const Logger& log, const char* format, ...) {
     char buffer[kLogBufferSize];
     va_list args;
     va_start(args, format);
-    // vsnprintf always terminates and drops what does not fit; the count it returns is of no use
-    // here, since a cut message is still worth delivering.
-    std::vsnprintf(buffer, sizeof buffer, format, args);
+    // vsnprintf always terminates and drops what does not fit; a cut message is still worth
+    // delivering.
+    const int length = std::vsnprintf(buffer, sizeof buffer, format, args);
     va_end(args);
+    // A cut in the middle of a character would hand on text that is not UTF-8 at all, so the
+    // cut moves back to where the last whole character ends.
+    if (length >= static_cast<int>(sizeof buffer)) {
+        buffer[WithoutCutCharacterAtEnd(std::string_view(buffer, sizeof buffer - 1))] = '\0';
+    }
     log(buffer);
 }
 

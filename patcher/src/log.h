@@ -12,7 +12,8 @@
 
 namespace vexlor {
 
-// Size of the one message buffer, terminating zero included: longer messages are cut.
+// Size of the one message buffer, terminating zero included: longer messages are cut, at the
+// end of the last whole UTF-8 character that fits.
 inline constexpr std::size_t kLogBufferSize = 1024;
 
 // Formats one printf-style message on the stack and hands it to `log` in one call. Does no

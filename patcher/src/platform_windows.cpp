@@ -20,6 +20,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cwchar>
 #include <thread>
 #include <utility>
 
@@ -59,29 +60,105 @@ class Handle {
     HANDLE handle_;
 };
 
+std::error_code errorCode(DWORD error) {
+    return {static_cast<int>(error), std::system_category()};
+}
+
 bool isNotFound(DWORD error) {
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+bool startsWith(const std::wstring& text, const wchar_t* prefix) {
+    return text.compare(0, std::wcslen(prefix), prefix) == 0;
+}
+
+// `path` as the system is to be given it. A program that has not opted in to long paths, or
+// runs where the system does not allow them, is refused every path of MAX_PATH characters or
+// more -- and "<backup>.vexlor_tmp" is 25 characters longer than the bindings file, so a patch
+// could read the file and then fail to back it up. The extended-length form has no such limit;
+// since the system takes it literally, the path is made full first, as the system would have.
+std::wstring systemPath(const fs::path& path) {
+    const std::wstring& given = path.native();
+    if (startsWith(given, L"\\\\?\\") || startsWith(given, L"\\\\.\\")) {
+        return given;
+    }
+    const DWORD needed = ::GetFullPathNameW(given.c_str(), 0, nullptr, nullptr);
+    if (needed <= MAX_PATH) {  // the count includes the terminator; 0 means it cannot be resolved
+        return given;
+    }
+    std::wstring full(needed, L'\0');
+    const DWORD length = ::GetFullPathNameW(given.c_str(), needed, full.data(), nullptr);
+    if (length == 0 || length >= needed) {
+        return given;
+    }
+    full.resize(length);
+    if (startsWith(full, L"\\\\")) {  // \\server\share\...
+        return L"\\\\?\\UNC\\" + full.substr(2);
+    }
+    return L"\\\\?\\" + full;
 }
 
 // A file or directory at `path` whose attributes make every rename over it fail for good:
 // waiting cannot help there, so such a refusal is reported at once.
 bool isPermanentlyUnreplaceable(const fs::path& path) {
-    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    const DWORD attributes = ::GetFileAttributesW(systemPath(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES &&
            (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0;
 }
 
-// The refusals another process causes by holding the file open: a virus scanner, an indexer
-// or the compositor itself reading the file at that moment.
+// Another program has the file open and shares it with nobody: a virus scanner, an indexer, an
+// editor or the compositor itself reading it at that moment.
+bool isHeldByAnother(DWORD error) {
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+}
+
+// The refusals of a rename that another process causes by holding a file open; a file being
+// deleted by its holder also answers "access denied" for that moment.
 bool isTransientRefusal(DWORD error) {
-    return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ||
-           error == ERROR_LOCK_VIOLATION;
+    return isHeldByAnother(error) || error == ERROR_ACCESS_DENIED;
 }
 
 // Such a hold lasts a few milliseconds as a rule; a second in all is long enough for a scan
 // to finish and short enough that a file held open for good is reported promptly.
-constexpr int kReplaceAttempts = 10;
-constexpr std::chrono::milliseconds kReplaceRetryDelay{100};
+constexpr int kHeldAttempts = 10;
+constexpr std::chrono::milliseconds kHeldRetryDelay{100};
+
+// Runs `attempt`, a Win32 call that reports failure through GetLastError, again while it fails
+// with an error `isTransient` accepts, for the time above. Returns ERROR_SUCCESS or the last
+// error.
+template <typename Attempt, typename IsTransient>
+DWORD retryWhileHeld(Attempt attempt, IsTransient isTransient) {
+    for (int attemptNumber = 1;; ++attemptNumber) {
+        if (attempt()) {
+            return ERROR_SUCCESS;
+        }
+        const DWORD error = ::GetLastError();
+        if (attemptNumber == kHeldAttempts || !isTransient(error)) {
+            return error;
+        }
+        std::this_thread::sleep_for(kHeldRetryDelay);
+    }
+}
+
+// The attributes a replacement takes over from the file it replaces, so that a hidden or
+// system file stays one. Read-only is not among them: a read-only target is refused anyway, and
+// a read-only backup could not be removed by a later unpatch. The new contents are a change
+// that backup programs must see, so archive is set whatever the old file had.
+constexpr DWORD kKeptAttributes =
+    FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
+std::error_code takeAttributesOf(HANDLE file, const fs::path& modelFile) {
+    const DWORD attributes = ::GetFileAttributesW(systemPath(modelFile).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        return isNotFound(::GetLastError()) ? std::error_code{} : lastError();
+    }
+    FILE_BASIC_INFO info{};  // times left at zero stay as they are
+    info.FileAttributes = (attributes & kKeptAttributes) | FILE_ATTRIBUTE_ARCHIVE;
+    if (!::SetFileInformationByHandle(file, FileBasicInfo, &info, sizeof info)) {
+        return lastError();
+    }
+    return {};
+}
 
 std::error_code writeAll(HANDLE file, std::string_view bytes) {
     // WriteFile counts in DWORDs; write in pieces well below that.
@@ -180,7 +257,7 @@ std::string systemMessage(DWORD code) {
 // clear reason instead of a bare "access denied". Sharing everything keeps the compositor
 // free to write or replace the file while we read it.
 HANDLE openForReading(const fs::path& path, DWORD extraAccess) {
-    return ::CreateFileW(path.c_str(), GENERIC_READ | extraAccess,
+    return ::CreateFileW(systemPath(path).c_str(), GENERIC_READ | extraAccess,
                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
 }
@@ -205,9 +282,16 @@ HANDLE openLeavingAccessTime(const fs::path& path) {
 }  // namespace
 
 std::error_code ReadWholeFile(const fs::path& path, std::size_t maxBytes, std::string& out) {
-    Handle file(openLeavingAccessTime(path));
-    if (!file.valid()) {
-        return lastError();
+    HANDLE opened = INVALID_HANDLE_VALUE;
+    const DWORD openError = retryWhileHeld(
+        [&] {
+            opened = openLeavingAccessTime(path);
+            return opened != INVALID_HANDLE_VALUE;
+        },
+        isHeldByAnother);
+    Handle file(opened);
+    if (openError != ERROR_SUCCESS) {
+        return errorCode(openError);
     }
     std::size_t expected = 0;
     if (std::error_code ec = checkReadableFile(file.get(), maxBytes, expected)) {
@@ -231,36 +315,39 @@ std::error_code ReadWholeFile(const fs::path& path, std::size_t maxBytes, std::s
     }
 }
 
-// The model file gives nothing to the new file here: the ACL comes from the directory (see
-// the top of this file), and the read-only attribute is not copied, because a read-only
-// target refuses the rename over it anyway, and a read-only backup could not be removed by a
-// later unpatch.
 std::error_code RemoveStaleEntry(const fs::path& path) {
-    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    const std::wstring name = systemPath(path);
+    const DWORD attributes = ::GetFileAttributesW(name.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         return isNotFound(::GetLastError()) ? std::error_code{} : lastError();
     }
     // A read-only file refuses deletion; the name is ours, so the attribute goes first.
-    if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
-        ::SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+    if ((attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
+        !::SetFileAttributesW(name.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY)) {
+        return lastError();
     }
     const bool removed = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0
-                             ? ::RemoveDirectoryW(path.c_str())
-                             : ::DeleteFileW(path.c_str());
+                             ? ::RemoveDirectoryW(name.c_str())
+                             : ::DeleteFileW(name.c_str());
     if (!removed && !isNotFound(::GetLastError())) {
         return lastError();
     }
     return {};
 }
 
+// The ACL comes from the directory (see the top of this file); of the model file the new one
+// takes the attributes above.
 std::error_code WriteNewFileDurably(const fs::path& path, std::string_view bytes,
-                                    const fs::path& /*modelFile*/) {
+                                    const fs::path& modelFile) {
     // CREATE_NEW with the reparse-point flag acts on a planted link itself and fails because
     // the name exists, instead of writing through the link.
-    Handle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+    Handle file(::CreateFileW(systemPath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!file.valid()) {
         return lastError();
+    }
+    if (std::error_code ec = takeAttributesOf(file.get(), modelFile)) {
+        return ec;
     }
     if (std::error_code ec = writeAll(file.get(), bytes)) {
         return ec;
@@ -275,30 +362,23 @@ std::error_code ReplaceFile(const fs::path& from, const fs::path& to) {
     // Write-through asks the system to finish the move on the disk before returning: the
     // nearest Windows has to syncing the directory after a rename on POSIX.
     constexpr DWORD kFlags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
-    for (int attempt = 1;; ++attempt) {
-        if (::MoveFileExW(from.c_str(), to.c_str(), kFlags)) {
-            return {};
-        }
-        const DWORD error = ::GetLastError();
-        if (attempt == kReplaceAttempts || !isTransientRefusal(error) ||
-            isPermanentlyUnreplaceable(to)) {
-            return {static_cast<int>(error), std::system_category()};
-        }
-        std::this_thread::sleep_for(kReplaceRetryDelay);
-    }
+    const std::wstring source = systemPath(from), target = systemPath(to);
+    return errorCode(retryWhileHeld(
+        [&] { return ::MoveFileExW(source.c_str(), target.c_str(), kFlags); },
+        [&](DWORD error) { return isTransientRefusal(error) && !isPermanentlyUnreplaceable(to); }));
 }
 
 std::error_code MoveNoReplace(const fs::path& from, const fs::path& to) {
     // Without MOVEFILE_REPLACE_EXISTING the move itself refuses an existing target, in one
-    // step.
-    if (::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH)) {
-        return {};
-    }
-    const DWORD error = ::GetLastError();
+    // step. A scanner looking at the freshly written source holds up the move for a moment.
+    const std::wstring source = systemPath(from), target = systemPath(to);
+    const DWORD error = retryWhileHeld(
+        [&] { return ::MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH); },
+        isTransientRefusal);
     if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) {
         return std::make_error_code(std::errc::file_exists);
     }
-    return {static_cast<int>(error), std::system_category()};
+    return errorCode(error);
 }
 
 std::error_code SyncDirectoryOf(const fs::path& /*file*/) {
@@ -307,11 +387,10 @@ std::error_code SyncDirectoryOf(const fs::path& /*file*/) {
 }
 
 std::error_code CheckMayReplace(const fs::path& file) {
-    const DWORD attributes = ::GetFileAttributesW(file.c_str());
+    const DWORD attributes = ::GetFileAttributesW(systemPath(file).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         const DWORD error = ::GetLastError();
-        return isNotFound(error) ? std::error_code{}
-                                 : std::error_code{static_cast<int>(error), std::system_category()};
+        return isNotFound(error) ? std::error_code{} : errorCode(error);
     }
     if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
         return {ERROR_ACCESS_DENIED, std::system_category()};
@@ -323,9 +402,9 @@ namespace {
 
 // The owner's security identifier of `path`, in a block the caller frees with LocalFree.
 std::error_code ownerOf(const fs::path& path, PSID& owner, PSECURITY_DESCRIPTOR& descriptor) {
-    const DWORD error =
-        ::GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner,
-                                nullptr, nullptr, nullptr, &descriptor);
+    const DWORD error = ::GetNamedSecurityInfoW(systemPath(path).c_str(), SE_FILE_OBJECT,
+                                                OWNER_SECURITY_INFORMATION, &owner, nullptr,
+                                                nullptr, nullptr, &descriptor);
     return error == ERROR_SUCCESS
                ? std::error_code{}
                : std::error_code{static_cast<int>(error), std::system_category()};
@@ -351,7 +430,7 @@ std::error_code CheckSameOwner(const fs::path& dir, const fs::path& file, bool& 
 }
 
 std::error_code RemoveFile(const fs::path& path) {
-    if (!::DeleteFileW(path.c_str()) && !isNotFound(::GetLastError())) {
+    if (!::DeleteFileW(systemPath(path).c_str()) && !isNotFound(::GetLastError())) {
         return lastError();
     }
     return {};
@@ -451,6 +530,12 @@ std::error_code ProbeDirectoryLock(const fs::path& dir, bool& held) {
 }
 
 std::string ErrorText(const std::error_code& ec) {
+    // The system's own text for these reads "Sharing violation" in places, which says little
+    // to someone who only sees that a patch failed.
+    if (ec.category() == std::system_category() &&
+        isHeldByAnother(static_cast<DWORD>(ec.value()))) {
+        return "the file is in use by another program";
+    }
     if (ec.category() == std::system_category()) {
         return systemMessage(static_cast<DWORD>(ec.value()));
     }
