@@ -17,7 +17,7 @@
 
 #include "arguments.h"
 #include "console_output.h"
-#include "names.h"
+#include "vexlor/bindings.h"
 
 namespace vexlor::cli {
 

@@ -11,14 +11,28 @@
 #include <algorithm>
 #include <string_view>
 
-#include "utf8.h"
-
 namespace vexlor::cli {
 
 namespace {
 
 // Enough to keep a whole status report in one write, small enough to never matter.
 constexpr std::size_t kWriteThreshold = 64 * 1024;
+
+// The length of `text` without the start of a UTF-8 character that its end cuts short.
+std::size_t withoutCutCharacterAtEnd(std::string_view text) {
+    // A character is at most four bytes, so a cut one starts within the last three.
+    for (std::size_t back = 1; back <= 3 && back <= text.size(); ++back) {
+        const unsigned char byte = static_cast<unsigned char>(text[text.size() - back]);
+        if (byte < 0x80) {
+            return text.size();
+        }
+        if (byte >= 0xC0) {  // the lead byte tells how long its character is
+            const std::size_t declared = byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : 2;
+            return declared > back ? text.size() - back : text.size();
+        }
+    }
+    return text.size();
+}
 
 bool isConsole(HANDLE handle) {
     DWORD mode = 0;
@@ -100,7 +114,7 @@ bool ConsoleAwareBuffer::writeIfLarge() {
 // halves of one as two replacement characters, unless it is the last text there is.
 bool ConsoleAwareBuffer::writePending(bool includingCutCharacter) {
     const std::size_t ready =
-        console_ && !includingCutCharacter ? WithoutCutCharacterAtEnd(pending_) : pending_.size();
+        console_ && !includingCutCharacter ? withoutCutCharacterAtEnd(pending_) : pending_.size();
     const std::string_view text(pending_.data(), ready);
     const bool written =
         console_ ? writeToConsole(handle_, toUtf16(text)) : writeBytes(handle_, text);

@@ -45,6 +45,14 @@ cmake -S . -B "$build" -G Ninja --no-warn-unused-cli -DCMAKE_BUILD_TYPE=RelWithD
   -DVEXLOR_WINEPREFIX="$WINEPREFIX" >/dev/null
 cmake --build "$build" -j2
 
+echo "-- application manifests"
+for program in cli/vexlor-bindings.exe driver/vexlor-verify.exe; do
+  # The loader reads resource 1 of type 24 (RT_MANIFEST); it must ask for long paths.
+  x86_64-w64-mingw32-objdump -p "$build/$program" | grep -A2 'Entry: ID: 0x000018,' |
+    grep -q 'Entry: ID: 0x000001,' && grep -aq '<longPathAware xmlns="http://schemas.microsoft.com/SMI/2016/WindowsSettings">true</longPathAware>' "$build/$program" ||
+    { echo "$program: no manifest asking for long paths" >&2; exit 1; }
+done
+
 echo "-- vexlor-verify.exe under wine"
 expected='PASS idempotency
 PASS write_once_backup

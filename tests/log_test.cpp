@@ -42,8 +42,8 @@ TEST(LogFormatted, CutAppliesToTheFormattedTextNotToTheArguments) {
     EXPECT_EQ(log.messages()[0], half + "|" + std::string(1023 - 601, 'c'));
 }
 
-// Two-, three- and four-byte characters after 0 to 3 ASCII bytes: the cut falls inside a
-// character or just after one, and keeps exactly the whole characters that fit.
+// After 0 to 3 ASCII bytes, two-, three- and four-byte characters: the cut falls inside one or
+// just after one, and keeps exactly the whole characters that fit.
 TEST(LogFormatted, CutKeepsOnlyWholeUtf8Characters) {
     for (const std::string character : {"\xC3\xA9", "\xE8\xA8\xAD", "\xF0\x9F\x98\x80"}) {
         for (std::size_t lead = 0; lead < 4; ++lead) {
