@@ -473,7 +473,7 @@ std::error_code lockOpenError(DWORD error) {
     if (error == ERROR_PATH_NOT_FOUND || error == ERROR_DIRECTORY) {
         return std::make_error_code(std::errc::no_such_file_or_directory);
     }
-    return {static_cast<int>(error), std::system_category()};
+    return errorCode(error);
 }
 
 }  // namespace
@@ -494,7 +494,7 @@ DirectoryLock& DirectoryLock::operator=(DirectoryLock&& other) noexcept {
 }
 
 std::error_code TryLockDirectory(const fs::path& dir, DirectoryLock& lock) {
-    const fs::path file = lockFileIn(dir);
+    const std::wstring file = systemPath(lockFileIn(dir));
     const HANDLE handle = openPastDeletePending([&] {
         return ::CreateFileW(file.c_str(), GENERIC_READ | DELETE, 0, nullptr, OPEN_ALWAYS,
                              FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
@@ -510,7 +510,7 @@ std::error_code TryLockDirectory(const fs::path& dir, DirectoryLock& lock) {
 
 std::error_code ProbeDirectoryLock(const fs::path& dir, bool& held) {
     held = false;
-    const fs::path file = lockFileIn(dir);
+    const std::wstring file = systemPath(lockFileIn(dir));
     // Only an existing file is opened; sharing everything, this open disturbs nobody but a
     // holder that would take the lock in this very instant.
     Handle handle(openPastDeletePending([&] {
