@@ -32,8 +32,8 @@ BindingsFileReport classifyDocument(const nlohmann::json& document) {
         report.state = BindingsFileState::kNotObject;
         report.jsonType = document.type_name();
     } else if (const char* marker = CarriedMarker(document)) {
-        report.state = marker == kMarkerKey ? BindingsFileState::kPatched
-                                            : BindingsFileState::kPatchedLegacy;
+        report.state = std::string(marker) == kMarkerKey ? BindingsFileState::kPatched
+                                                         : BindingsFileState::kPatchedLegacy;
         report.marker = marker;
     } else {
         report.state = BindingsFileState::kNotPatched;
