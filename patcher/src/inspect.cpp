@@ -1,5 +1,6 @@
 // The read-only inspection: every file is only examined and read, never opened for writing,
 // created or removed, and no hold is taken on the directory.
+#include <string_view>
 #include <system_error>
 
 #include "file_ops.h"
@@ -32,8 +33,9 @@ BindingsFileReport classifyDocument(const nlohmann::json& document) {
         report.state = BindingsFileState::kNotObject;
         report.jsonType = document.type_name();
     } else if (const char* marker = CarriedMarker(document)) {
-        report.state = marker == kMarkerKey ? BindingsFileState::kPatched
-                                            : BindingsFileState::kPatchedLegacy;
+        // The texts, not their addresses: each program file may hold its own copy of the text.
+        report.state = std::string_view(marker) == kMarkerKey ? BindingsFileState::kPatched
+                                                              : BindingsFileState::kPatchedLegacy;
         report.marker = marker;
     } else {
         report.state = BindingsFileState::kNotPatched;
