@@ -36,8 +36,7 @@ fi
 wineserver --persistent
 trap 'wineserver --kill || true' EXIT
 wineboot </dev/null >/dev/null 2>&1
-# wine's null graphics driver lets a program have a console without a display, so that the
-# console output test can write to one and read back what it shows.
+# wine's null graphics driver gives the console output test a console without a display.
 wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1
 
 cmake -S . -B "$build" -G Ninja --no-warn-unused-cli -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -46,10 +45,9 @@ cmake -S . -B "$build" -G Ninja --no-warn-unused-cli -DCMAKE_BUILD_TYPE=RelWithD
 cmake --build "$build" -j2
 
 echo "-- application manifests"
-for program in cli/vexlor-bindings.exe driver/vexlor-verify.exe; do
-  # The loader reads resource 1 of type 24 (RT_MANIFEST); it must ask for long paths.
-  x86_64-w64-mingw32-objdump -p "$build/$program" | grep -A2 'Entry: ID: 0x000018,' |
-    grep -q 'Entry: ID: 0x000001,' && grep -aq '<longPathAware xmlns="http://schemas.microsoft.com/SMI/2016/WindowsSettings">true</longPathAware>' "$build/$program" ||
+for program in cli/vexlor-bindings.exe driver/vexlor-verify.exe; do  # RT_MANIFEST (24) #1
+  x86_64-w64-mingw32-objdump -p "$build/$program" | grep -A2 'Entry: ID: 0x000018,' | grep -q 'Entry: ID: 0x000001,' &&
+    grep -aq '<longPathAware xmlns="http://schemas.microsoft.com/SMI/2016/WindowsSettings">true</longPathAware>' "$build/$program" ||
     { echo "$program: no manifest asking for long paths" >&2; exit 1; }
 done
 

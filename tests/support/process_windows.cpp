@@ -57,11 +57,11 @@ std::wstring quoted(const std::wstring& arg) {
 }
 
 std::wstring commandLine(const std::filesystem::path& program,
-                         const std::vector<std::wstring>& args) {
+                         const std::vector<std::string>& args) {
     std::wstring line = quoted(program.native());
-    for (const std::wstring& arg : args) {
+    for (const std::string& arg : args) {
         line += L' ';
-        line += quoted(arg);
+        line += quoted(widen(arg));
     }
     return line;
 }
@@ -193,16 +193,6 @@ std::string lastErrorText(const char* what) {
 
 ProcessResult RunProcess(const std::filesystem::path& program, const std::vector<std::string>& args,
                          const std::filesystem::path& workingDir) {
-    std::vector<std::wstring> wide;
-    for (const std::string& arg : args) {
-        wide.push_back(widen(arg));
-    }
-    return RunProcessWide(program, wide, workingDir);
-}
-
-ProcessResult RunProcessWide(const std::filesystem::path& program,
-                             const std::vector<std::wstring>& args,
-                             const std::filesystem::path& workingDir) {
     ProcessResult result;
     SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
     OwnedHandle in(::CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,

@@ -20,13 +20,6 @@ struct ProcessResult {
 ProcessResult RunProcess(const std::filesystem::path& program, const std::vector<std::string>& args,
                          const std::filesystem::path& workingDir = {});
 
-#ifdef _WIN32
-// As above, with the arguments as UTF-16, which can hold what no UTF-8 can: a lone surrogate.
-ProcessResult RunProcessWide(const std::filesystem::path& program,
-                             const std::vector<std::wstring>& args,
-                             const std::filesystem::path& workingDir = {});
-#endif
-
 }  // namespace vexlor::testing
 
 #endif  // VEXLOR_TESTS_RUN_PROCESS_H_
