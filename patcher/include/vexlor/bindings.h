@@ -147,10 +147,10 @@ struct BindingsInspection {
 
 // Reports the state of `bindingsDir` without writing anything in it: every file is only
 // examined and read. Access times stay as they were where the system lets a reader ask for
-// that (the files' owner, root, an administrator); for anyone else the system records the read. The bindings file is read exactly as the patch and
-// unpatch operations read it, so kNotJson means they would refuse it too. Takes no hold on the
-// directory and may run while another operation does; it then sees that operation's files as
-// they are at that moment.
+// that (the files' owner, root, an administrator); for anyone else the system records the
+// read. The bindings file is read exactly as the patch and unpatch operations read it, so
+// kNotJson means they would refuse it too. Takes no hold on the directory and may run while
+// another operation does; it then sees that operation's files as they are at that moment.
 BindingsInspection InspectGenericHmdBindingsFile(const std::filesystem::path& bindingsDir);
 
 }  // namespace vexlor
