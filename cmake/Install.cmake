@@ -17,24 +17,56 @@ set(vexlor_installed_programs vexlor-verify vexlor-bindings)
 foreach(vexlor_target IN ITEMS vexlor_bindings ${vexlor_installed_programs})
   target_compile_options(${vexlor_target} PRIVATE
     "$<$<CXX_COMPILER_ID:GNU,Clang>:-ffile-prefix-map=${PROJECT_SOURCE_DIR}=.;-ffile-prefix-map=${PROJECT_BINARY_DIR}=.>")
+  target_link_libraries(${vexlor_target} PRIVATE $<BUILD_INTERFACE:vexlor_hardening>)
+  if(vexlor_hardened)
+    # The static library is built position-independent too, so that it links into PIE
+    # programs and shared libraries alike.
+    set_target_properties(${vexlor_target} PROPERTIES POSITION_INDEPENDENT_CODE ON)
+  endif()
 endforeach()
 
 # Only the library joins the export set. vexlor_build_options reaches it through
 # $<BUILD_INTERFACE:...> alone and vexlor_bindings_internal is never linked by it, so neither
 # appears in the installed package.
+#
+# Two components, which become the two Debian packages: `tool` (the programs, their manual pages
+# and shell completion) and `dev` (what building against the library needs).
 install(TARGETS vexlor_bindings EXPORT vexlor_bindingsTargets
-  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
-  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
-  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(TARGETS ${vexlor_installed_programs} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tool)
+install(TARGETS ${vexlor_installed_programs} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+  COMPONENT tool)
+if(NOT WIN32 AND CMAKE_OBJCOPY)
+  # A stripped install (`cmake --install --strip`, the packages) also drops what nothing reads
+  # at run time: the compiler's .comment and any .note section, and the library's debugging
+  # information, as Debian's own tools do. Archive members then carry no timestamps.
+  set(vexlor_drop_sections --remove-section=.comment --remove-section=.note)
+  install(CODE "
+    if(CMAKE_INSTALL_DO_STRIP)
+      foreach(vexlor_program IN ITEMS ${vexlor_installed_programs})
+        execute_process(COMMAND \"${CMAKE_OBJCOPY}\" ${vexlor_drop_sections}
+          \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/\${vexlor_program}\"
+          COMMAND_ERROR_IS_FATAL ANY)
+      endforeach()
+    endif()" COMPONENT tool)
+  install(CODE "
+    if(CMAKE_INSTALL_DO_STRIP)
+      execute_process(COMMAND \"${CMAKE_OBJCOPY}\" --strip-debug ${vexlor_drop_sections}
+        --enable-deterministic-archives
+        \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/$<TARGET_FILE_NAME:vexlor_bindings>\"
+        COMMAND_ERROR_IS_FATAL ANY)
+    endif()" COMPONENT dev)
+endif()
 # The public headers only; the patcher's internals stay in src/.
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/patcher/include/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
-  FILES_MATCHING PATTERN "*.h")
+  COMPONENT dev FILES_MATCHING PATTERN "*.h")
 
 install(EXPORT vexlor_bindingsTargets
   NAMESPACE vexlor::
   FILE vexlor_bindingsTargets.cmake
-  DESTINATION ${vexlor_cmake_dir})
+  DESTINATION ${vexlor_cmake_dir}
+  COMPONENT dev)
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/vexlor_bindingsConfig.cmake.in
   ${PROJECT_BINARY_DIR}/vexlor_bindingsConfig.cmake
   INSTALL_DESTINATION ${vexlor_cmake_dir}
@@ -46,53 +78,58 @@ write_basic_package_version_file(${PROJECT_BINARY_DIR}/vexlor_bindingsConfigVers
 install(FILES
   ${PROJECT_BINARY_DIR}/vexlor_bindingsConfig.cmake
   ${PROJECT_BINARY_DIR}/vexlor_bindingsConfigVersion.cmake
-  DESTINATION ${vexlor_cmake_dir})
+  DESTINATION ${vexlor_cmake_dir}
+  COMPONENT dev)
 
-# pkg-config: the prefix is found from the .pc file's own location, so the same file works in
-# /usr, in /usr/local and in any staging directory the tree is installed into.
-if(IS_ABSOLUTE "${CMAKE_INSTALL_LIBDIR}" OR IS_ABSOLUTE "${CMAKE_INSTALL_INCLUDEDIR}")
-  # Absolute directories pin the install to one place; the file says so plainly.
-  set(vexlor_pc_prefix "${CMAKE_INSTALL_PREFIX}")
-  set(vexlor_pc_libdir "${CMAKE_INSTALL_FULL_LIBDIR}")
-  set(vexlor_pc_includedir "${CMAKE_INSTALL_FULL_INCLUDEDIR}")
-else()
-  file(RELATIVE_PATH vexlor_pc_up "/prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/prefix")
-  string(REGEX REPLACE "/$" "" vexlor_pc_up "${vexlor_pc_up}")
-  set(vexlor_pc_prefix "\${pcfiledir}/${vexlor_pc_up}")
-  set(vexlor_pc_libdir "\${prefix}/${CMAKE_INSTALL_LIBDIR}")
-  set(vexlor_pc_includedir "\${prefix}/${CMAKE_INSTALL_INCLUDEDIR}")
+include(${CMAKE_CURRENT_LIST_DIR}/PkgConfig.cmake)
+
+if(NOT WIN32)
+  include(${CMAKE_CURRENT_LIST_DIR}/UnixExtras.cmake)
 endif()
-configure_file(${CMAKE_CURRENT_LIST_DIR}/vexlor_bindings.pc.in
-  ${PROJECT_BINARY_DIR}/vexlor_bindings.pc @ONLY)
-install(FILES ${PROJECT_BINARY_DIR}/vexlor_bindings.pc
-  DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 
 # Binary packages, made by `cpack` in the build directory from exactly the install above.
 set(CPACK_PACKAGE_NAME vexlor-bindings)
 set(CPACK_PACKAGE_VENDOR "Vexlor")
 set(CPACK_PACKAGE_CONTACT "Vexlor maintainers <maintainers@users.noreply.c-seed-2adf9672.example>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
-set(CPACK_PACKAGE_DESCRIPTION
-    "Patches the generic-HMD input-binding file of a VR compositor so that the headset alone \
-drives the laser mouse, crash-safely and reversibly. Contains the vexlor-bindings command-line \
-tool, the vexlor-verify self-test, and the C++ library with its header, CMake package and \
-pkg-config file.")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CHECKSUM SHA256)
 set(CPACK_STRIP_FILES ON)
 
 if(WIN32)
-  # A folder to unpack anywhere: bin/*.exe (statically linked, no DLLs needed beside them),
-  # include/ and lib/ for building against the static library.
+  set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
+  # A folder to unpack anywhere, with both components: bin/*.exe (statically linked, no DLLs
+  # needed beside them), include/ and lib/ for building against the static library.
   set(CPACK_GENERATOR ZIP)
 else()
   set(CPACK_GENERATOR DEB)
+  set(CPACK_DEB_COMPONENT_INSTALL ON)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-  set(CPACK_DEBIAN_PACKAGE_SECTION devel)
-  # The header includes <nlohmann/json_fwd.hpp>, and the CMake and pkg-config files look for it;
-  # the C and C++ runtime dependencies of the programs come from dpkg-shlibdeps.
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "nlohmann-json3-dev (>= 3.11.2)")
-  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_DEBIAN_PACKAGE_RELEASE ${vexlor_debian_revision})
+  set(CPACK_DEBIAN_PACKAGE_SOURCE vexlor-bindings)
+  # Installed where the build was configured for, so that the pkg-config file is the one with
+  # absolute directories.
+  set(CPACK_SET_DESTDIR ON)
+  set(CPACK_PACKAGING_INSTALL_PREFIX "${CMAKE_INSTALL_PREFIX}")
+  # Each package's description starts with its own synopsis, then lines under 80 columns ('\n'
+  # starts one). CPackDeb puts the common summary in front of them unless it is CPack's default.
+  set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${CMAKE_PROJECT_NAME} built using CMake")
+  set(vexlor_about "Patches the generic-HMD input-binding file of a VR compositor so that\n\
+the headset alone drives the laser mouse, crash-safely and reversibly.")
+
+  set(CPACK_DEBIAN_TOOL_PACKAGE_NAME vexlor-bindings)
+  set(CPACK_DEBIAN_TOOL_PACKAGE_SECTION utils)
+  set(CPACK_DEBIAN_TOOL_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_DEBIAN_TOOL_DESCRIPTION "${PROJECT_DESCRIPTION}\n${vexlor_about}\n\
+This package holds the vexlor-bindings command-line tool, which patches,\n\
+unpatches and inspects a bindings directory, and the vexlor-verify self-test.")
+
+  set(CPACK_DEBIAN_DEV_PACKAGE_NAME vexlor-bindings-dev)
+  set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
+  # The header includes <nlohmann/json_fwd.hpp>, and the CMake and pkg-config files look for it.
+  set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "nlohmann-json3-dev (>= 3.11.2)")
+  set(CPACK_DEBIAN_DEV_DESCRIPTION "${PROJECT_DESCRIPTION} - C++ library\n${vexlor_about}\n\
+This package holds the C++17 static library, its header, its CMake package\n\
+and its pkg-config file.")
 endif()
 
 include(CPack)

@@ -1,16 +1,28 @@
 #!/usr/bin/env bash
-# Installs everything the build and the tests need from Debian's packages. Safe to run again.
+# Installs from Debian's packages what the build needs. Safe to run again.
+#   scripts/setup.sh             everything the tests, the cross build and the packaging need
+#   scripts/setup.sh --minimal   only what building the driver and the tool needs
 set -euo pipefail
 
-packages=(
-  build-essential cmake ninja-build pkg-config git
-  nlohmann-json3-dev libgtest-dev googletest libbenchmark-dev
+minimal_packages=(g++ cmake ninja-build nlohmann-json3-dev)
+test_packages=(
+  build-essential pkg-config git
+  libgtest-dev googletest libbenchmark-dev
   clang libclang-rt-14-dev lld
   strace util-linux e2fsprogs
   mingw-w64 wine wine64
-  zip unzip dpkg-dev file
+  zip unzip dpkg-dev file lintian man-db
   python3
 )
+
+case "${1:-}" in
+  --minimal) packages=("${minimal_packages[@]}") ;;
+  "") packages=("${minimal_packages[@]}" "${test_packages[@]}") ;;
+  *)
+    echo "usage: scripts/setup.sh [--minimal]" >&2
+    exit 2
+    ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do

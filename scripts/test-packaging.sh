@@ -3,11 +3,13 @@
 #   1. `cmake --install` into a staging prefix; a consumer project outside the tree finds the
 #      CMake package there (and only there), builds and runs a patch/unpatch round trip; the
 #      same program also builds from the pkg-config file alone.
-#   2. The .deb: installed with dpkg, its programs and its library used from /usr, removed again.
+#   2. The two .debs (the tool, the development files): lintian finds nothing to say, even
+#      pedantically; installed with dpkg, programs, manual pages, completion and library used
+#      from /usr, removed again.
 #   3. The Windows zip from the cross build holds the programs, and they run under wine.
 # Needs root (dpkg -i) and the packages of scripts/setup.sh. Builds in build-pkg/ and
 # build-pkg-win/; everything else happens in a temporary directory that is removed at the end,
-# and the .deb is removed even when a check fails.
+# and the packages are removed even when a check fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -23,12 +25,12 @@ fail() {
 }
 
 work=$(mktemp -d)
-installed_package=""
+installed_packages=()
 cleanup() {
     local status=$?
-    if [ -n "$installed_package" ]; then
-        if ! dpkg -r "$installed_package" >/dev/null; then
-            echo "test-packaging: FAIL: could not remove package $installed_package" >&2
+    if [ ${#installed_packages[@]} -gt 0 ]; then
+        if ! dpkg -r "${installed_packages[@]}" >/dev/null; then
+            echo "test-packaging: FAIL: could not remove ${installed_packages[*]}" >&2
             status=1
         fi
     fi
@@ -129,36 +131,76 @@ pc_version=$(PKG_CONFIG_PATH=$pc_dir pkg-config --modversion vexlor_bindings)
     $(PKG_CONFIG_PATH=$pc_dir pkg-config --cflags --libs vexlor_bindings)
 quietly "$work/pc-consumer" "$work/scratch-pc" || fail "pkg-config consumer round trip"
 cli_round_trip "$prefix/bin/vexlor-bindings" "$work/scratch-staged-cli"
-echo "staged install: CMake package, pkg-config file and programs OK"
+# The README's uninstall line removes every installed file.
+xargs -rd '\n' rm -f -- <"$linux_build/install_manifest.txt"
+left=$(find "$prefix" -type f)
+[ -z "$left" ] || fail "uninstalling by install_manifest.txt left: $left"
+echo "staged install: CMake package, pkg-config file and programs OK, uninstalled"
 
-stage "Debian package"
+stage "Debian packages"
 (cd "$linux_build" && cpack -G DEB >/dev/null)
-deb=$linux_build/vexlor-bindings_${version}_$(dpkg --print-architecture).deb
-[ -f "$deb" ] || fail "cpack made no $deb"
-package=$(dpkg-deb -f "$deb" Package)
-dpkg-deb -f "$deb" Depends | grep -q 'nlohmann-json3-dev' ||
-    fail "$deb does not depend on nlohmann-json3-dev"
-dpkg-deb -x "$deb" "$work/deb-contents"
-check_installed_tree "$work/deb-contents" "$deb"
-if dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
-    fail "package $package is already installed on this machine; remove it (dpkg -r $package) first"
+revision=$(sed -n 's/^set(CPACK_DEBIAN_PACKAGE_RELEASE "\(.*\)")$/\1/p' "$linux_build/CPackConfig.cmake")
+[ -n "$revision" ] || fail "no Debian revision in $linux_build/CPackConfig.cmake"
+deb_version=$version-$revision
+arch=$(dpkg --print-architecture)
+tool_deb=$linux_build/vexlor-bindings_${deb_version}_$arch.deb
+dev_deb=$linux_build/vexlor-bindings-dev_${deb_version}_$arch.deb
+for deb in "$tool_deb" "$dev_deb"; do
+    [ -f "$deb" ] || fail "cpack made no $deb"
+    dpkg-deb -x "$deb" "$work/deb-contents"
+done
+check_installed_tree "$work/deb-contents" "the .debs"
+dpkg-deb -f "$dev_deb" Depends | grep -q 'nlohmann-json3-dev (>= 3.11.2)' ||
+    fail "$dev_deb does not depend on nlohmann-json3-dev"
+! dpkg-deb -f "$tool_deb" Depends | grep -q 'dev' ||
+    fail "$tool_deb depends on development packages: $(dpkg-deb -f "$tool_deb" Depends)"
+# Every tag counts, pedantic ones included; a tag lintian gets wrong is overridden in
+# packaging/debian/lintian-overrides, with the reason.
+lintian_status=0
+lintian --pedantic --fail-on error,warning,pedantic "$tool_deb" "$dev_deb" >"$work/lintian" 2>&1 ||
+    lintian_status=$?
+grep -v '^running with root privileges' "$work/lintian" || true
+if [ "$lintian_status" -ne 0 ] || grep -q '^[EWP]:' "$work/lintian"; then
+    fail "lintian has complaints (exit status $lintian_status)"
 fi
-installed_package=$package # from here on, removed at exit whatever happens
-dpkg -i "$deb" >/dev/null
+echo "lintian --pedantic: nothing to report on $(basename "$tool_deb") and $(basename "$dev_deb")"
+
+for package in vexlor-bindings vexlor-bindings-dev; do
+    if dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
+        fail "package $package is already installed on this machine; remove it (dpkg -r $package) first"
+    fi
+done
+installed_packages=(vexlor-bindings-dev vexlor-bindings) # from here on, removed at exit whatever happens
+dpkg -i "$tool_deb" "$dev_deb" >/dev/null
 out=$(/usr/bin/vexlor-bindings --version)
 [ "$out" = "vexlor-bindings $version" ] || fail "/usr/bin/vexlor-bindings --version printed '$out'"
 cli_round_trip /usr/bin/vexlor-bindings "$work/scratch-deb-cli"
 /usr/bin/vexlor-verify | grep -qx 'ALL PASS' || fail "/usr/bin/vexlor-verify did not pass"
+for program in vexlor-bindings vexlor-verify; do
+    page=$(man -w "$program") || fail "man finds no page for $program"
+    [ "$page" = "/usr/share/man/man1/$program.1.gz" ] || fail "man found $page for $program"
+    man -l "$page" 2>&1 >/dev/null | grep . && fail "man -l $page complains"
+done
+complete_line=$(bash -c 'source /usr/share/bash-completion/completions/vexlor-bindings && complete -p vexlor-bindings') ||
+    fail "the installed bash completion does not load"
+echo "bash completion: $complete_line"
+[ -f /usr/share/zsh/vendor-completions/_vexlor-bindings ] || fail "no zsh completion installed"
 build_and_run_consumer "$work/consumer-system" "/usr/$multiarch_libdir/cmake/vexlor_bindings"
-# shellcheck disable=SC2046
-"$cxx" -std=c++17 -Wall -Wextra -Werror -o "$work/pc-consumer-system" "$consumer_source/main.cpp" \
+cflags=$(pkg-config --cflags vexlor_bindings)
+case "$cflags" in
+*..* | *"-I/usr/include"*) fail "pkg-config --cflags is not normalized: $cflags" ;;
+*-std=c++17*) ;;
+*) fail "pkg-config --cflags leaves out -std=c++17: $cflags" ;;
+esac
+# shellcheck disable=SC2046  # no -std= of its own: the pkg-config flags bring it
+"$cxx" -Wall -Wextra -Werror -o "$work/pc-consumer-system" "$consumer_source/main.cpp" \
     $(pkg-config --cflags --libs vexlor_bindings)
 quietly "$work/pc-consumer-system" "$work/scratch-pc-system" || fail "pkg-config consumer against /usr"
-dpkg -r "$package" >/dev/null
-installed_package=""
+dpkg -r "${installed_packages[@]}" >/dev/null
+installed_packages=()
 [ ! -e /usr/bin/vexlor-bindings ] || fail "dpkg -r left /usr/bin/vexlor-bindings behind"
 [ ! -e /usr/include/vexlor ] || fail "dpkg -r left /usr/include/vexlor behind"
-echo "Debian package $(basename "$deb"): installed, used and removed OK"
+echo "Debian packages $(basename "$tool_deb") and $(basename "$dev_deb"): installed, used and removed OK"
 
 stage "Windows cross build and zip"
 cmake -S . -B "$windows_build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/mingw-w64.cmake" \
