@@ -205,8 +205,12 @@ Step patchOnce(const fs::path& dir, const Logger& log) {
     // still replaced only once its original bytes are safe.
     const Backup backup{SiblingPath(file, kBackupSuffix), target};
     const ReplaceResult written =
-        ReplaceFileContents(target, SerializedForWriting(read.document), &read.bytes,
-                            [&] { return ensureBackup(backup, dir, read.bytes, log); });
+        ReplaceFileContents(target, SerializedForWriting(read.document), &read.bytes, [&] {
+            // Written out, the document is let go before the target is read once more for
+            // the check before the rename: the two never take memory at the same time.
+            read.document = nlohmann::json();
+            return ensureBackup(backup, dir, read.bytes, log);
+        });
     if (written.failedStep == ReplaceStep::kChanged) {
         return Step::kChanged;
     }
