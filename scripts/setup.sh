@@ -9,7 +9,7 @@ packages=(
   strace util-linux e2fsprogs
   mingw-w64 wine wine64
   zip unzip dpkg-dev file
-  python3 valgrind
+  python3 valgrind time
 )
 
 missing=()
