@@ -1,20 +1,31 @@
-// Times every operation of the library, and the floors no crash-safe JSON rewrite can go
-// below, on the same bytes: the I/O floor (read, write a sibling, flush it, rename) and the
-// JSON floor (parse and serialize in memory). Each row also reports the most heap memory the
-// operation held at once.
+// Times every operation of the library against its floor: the least any program must do for
+// the same result with the same guarantees, on the same bytes, in the same run. Each
+// iteration times the operation and its floor one after the other, in alternating order, so
+// that both meet the same load; the paired ratio is the median of the per-iteration ratios.
+// Each row also reports the most heap memory the operation held at once.
+//
+// The floors: a first patch reads, parses, makes two durable replacements (the backup, then
+// the file: each a temporary file written, flushed, renamed and its directory flushed) and
+// serializes; an already patched file and the status read and validate without building
+// anything; a restore reads the backup and makes one durable replacement; an atomic write
+// serializes and makes one; an erase reads, parses, serializes and makes one.
 //
 // Every iteration starts from the same files, laid down and flushed to storage outside the
-// timed region, so that no timed operation pays for the setup's write-back. The timed region
-// is measured by hand (UseManualTime) around the one call.
+// timed region, so that no timed call pays for the setup's write-back.
 //
 //   vexlor_bench --vexlor_dir=DIR [benchmark flags]    runs the cases in DIR
+//   vexlor_bench --vexlor_dir=DIR --vexlor_once=OP/SIZE
+//                       runs the operation and its floor once each, each between callgrind
+//                       toggles and dumped as "operation" and "floor"
 //   vexlor_bench --vexlor_write_documents=DIR          writes the documents to DIR and exits
 #include <benchmark/benchmark.h>
+#include <valgrind/callgrind.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -51,9 +62,9 @@ struct CaseFiles {
 
 fs::path workRoot;
 
-CaseFiles freshCaseFiles(const std::string& operation, const std::string& size) {
+CaseFiles freshCaseFiles(const std::string& name) {
     CaseFiles files;
-    files.dir = workRoot / (operation + "-" + size);
+    files.dir = workRoot / name;
     fs::remove_all(files.dir);
     fs::create_directories(files.dir);
     files.bindings = files.dir / vexlor::kBindingsFileName;
@@ -62,11 +73,11 @@ CaseFiles freshCaseFiles(const std::string& operation, const std::string& size) 
     return files;
 }
 
-// Lays down `bytes` as the bindings file and flushes it and its directory, so the journal
-// is clean when the timed call starts.
-void layDown(const CaseFiles& files, std::string_view bytes) {
-    bench::WriteFileDurably(files.bindings, bytes);
-    bench::SyncDirectory(files.dir);
+// Lays down `bytes` at `file` and flushes it and its directory, so the journal is clean when
+// the timed call starts.
+void layDown(const fs::path& file, std::string_view bytes) {
+    bench::WriteFileDurably(file, bytes);
+    bench::SyncDirectory(file.parent_path());
 }
 
 void expectContent(const fs::path& file, const std::string& expected) {
@@ -85,8 +96,8 @@ bool unpatch(const CaseFiles& files) {
 
 // The bytes the library's patch makes of a document, found by letting it patch a copy.
 std::string patchedForm(const std::string& size, const std::string& bytes) {
-    const CaseFiles files = freshCaseFiles("prepare", size);
-    layDown(files, bytes);
+    const CaseFiles files = freshCaseFiles("prepare-" + size);
+    layDown(files.bindings, bytes);
     if (!patch(files)) {
         throw std::runtime_error("cannot patch the " + size + " document");
     }
@@ -102,147 +113,233 @@ void prepare(Case& c) {
     }
 }
 
-// Times one call per iteration and keeps the largest heap peak of any of them.
-class Meter {
-  public:
-    Meter(benchmark::State& state, std::size_t fileBytes) : state_(state), fileBytes_(fileBytes) {}
-
-    template <typename Operation>
-    void measure(const char* what, Operation&& operation) {
-        bench::BeginPeakWindow();
-        const Clock::time_point start = Clock::now();
-        const bool succeeded = operation();
-        const Clock::time_point stop = Clock::now();
-        peakHeap_ = std::max(peakHeap_, bench::PeakInWindow());
-        if (!succeeded) {
-            throw std::runtime_error(std::string(what) + " reported failure");
-        }
-        state_.SetIterationTime(std::chrono::duration<double>(stop - start).count());
-    }
-
-    void report() {
-        state_.SetBytesProcessed(static_cast<int64_t>(state_.iterations() * fileBytes_));
-        state_.counters["file_bytes"] = static_cast<double>(fileBytes_);
-        state_.counters["peak_heap_bytes"] = static_cast<double>(peakHeap_);
-        state_.counters["peak_heap_per_file_byte"] =
-            static_cast<double>(peakHeap_) / static_cast<double>(fileBytes_);
-    }
-
-  private:
-    benchmark::State& state_;
-    std::size_t fileBytes_;
-    std::size_t peakHeap_ = 0;
+// What one side of a contest does: its setup, outside the timed region, and the timed call.
+struct Side {
+    std::function<void()> setUp;
+    std::function<bool()> run;
 };
 
-using CaseBody = void (*)(benchmark::State&, const Case&, const CaseFiles&, Meter&);
+// An operation and its floor, each on files of its own, and the check of the operation's
+// result once all iterations are done.
+struct Contest {
+    Side operation;
+    Side floor;
+    std::function<void()> check;
+};
 
-void runCase(benchmark::State& state, Case* testCase, const std::string& operation, CaseBody body) {
+using ContestMaker = Contest (*)(const Case&, const CaseFiles& op, const CaseFiles& floor);
+
+// The floors' building blocks, in plain calls: nothing an operation could do less of.
+std::string dumpOnDisk(const json& document) {
+    return document.dump(4);
+}
+
+bool readAndValidate(const CaseFiles& f) {
+    return json::accept(bench::ReadFile(f.bindings));
+}
+
+bool rewriteParsed(const CaseFiles& f) {
+    bench::ReplaceDurably(f.bindings, dumpOnDisk(json::parse(bench::ReadFile(f.bindings))));
+    return true;
+}
+
+Contest atomicWrite(const Case& c, const CaseFiles& op, const CaseFiles& floor) {
+    auto document = std::make_shared<json>(json::parse(c.bytes));
+    layDown(op.bindings, c.bytes);
+    layDown(floor.bindings, c.bytes);
+    return {{[] {}, [=] { return vexlor::AtomicWriteJson(op.bindings, *document, quietLog); }},
+            {[] {},
+             [=] {
+                 bench::ReplaceDurably(floor.bindings, dumpOnDisk(*document));
+                 return true;
+             }},
+            [=, &c] { expectContent(op.bindings, c.bytes); }};
+}
+
+Contest patchFirst(const Case& c, const CaseFiles& op, const CaseFiles& floor) {
+    return {{[=, &c] {
+                 bench::RemoveIfPresent(op.backup);
+                 layDown(op.bindings, c.bytes);
+             },
+             [=] { return patch(op); }},
+            {[=, &c] {
+                 bench::RemoveIfPresent(floor.backup);
+                 layDown(floor.bindings, c.bytes);
+             },
+             [=] {
+                 const std::string original = bench::ReadFile(floor.bindings);
+                 bench::ReplaceDurably(floor.backup, original);
+                 bench::ReplaceDurably(floor.bindings, dumpOnDisk(json::parse(original)));
+                 return true;
+             }},
+            [=, &c] {
+                expectContent(op.bindings, c.patchedBytes);
+                expectContent(op.backup, c.bytes);
+            }};
+}
+
+Contest patchAlreadyPatched(const Case& c, const CaseFiles& op, const CaseFiles& floor) {
+    layDown(op.bindings, c.patchedBytes);
+    layDown(floor.bindings, c.patchedBytes);
+    return {{[] {}, [=] { return patch(op); }},
+            {[] {}, [=] { return readAndValidate(floor); }},
+            [=, &c] { expectContent(op.bindings, c.patchedBytes); }};
+}
+
+Contest status(const Case& c, const CaseFiles& op, const CaseFiles& floor) {
+    layDown(op.bindings, c.patchedBytes);
+    layDown(floor.bindings, c.patchedBytes);
+    return {{[] {},
+             [=] {
+                 return vexlor::InspectGenericHmdBindingsFile(op.dir).bindingsFile.state ==
+                        vexlor::BindingsFileState::kPatched;
+             }},
+            {[] {}, [=] { return readAndValidate(floor); }},
+            [] {}};
+}
+
+Contest unpatchRestore(const Case& c, const CaseFiles& op, const CaseFiles& floor) {
+    layDown(op.backup, c.bytes);
+    layDown(floor.backup, c.bytes);
+    return {{[=, &c] { layDown(op.bindings, c.patchedBytes); }, [=] { return unpatch(op); }},
+            {[=, &c] { layDown(floor.bindings, c.patchedBytes); },
+             [=] {
+                 bench::ReplaceDurably(floor.bindings, bench::ReadFile(floor.backup));
+                 return true;
+             }},
+            [=, &c] { expectContent(op.bindings, c.bytes); }};
+}
+
+Contest unpatchErase(const Case& c, const CaseFiles& op, const CaseFiles& floor) {
+    // The documents are in the on-disk form, so erasing what the patch added gives back the
+    // very bytes the patch started from.
+    return {{[=, &c] { layDown(op.bindings, c.patchedBytes); }, [=] { return unpatch(op); }},
+            {[=, &c] { layDown(floor.bindings, c.patchedBytes); },
+             [=] { return rewriteParsed(floor); }},
+            [=, &c] { expectContent(op.bindings, c.bytes); }};
+}
+
+struct Operation {
+    const char* name;
+    ContestMaker make;
+};
+
+const Operation kOperations[] = {
+    {"atomic_write", atomicWrite},
+    {"patch_first", patchFirst},
+    {"patch_already_patched", patchAlreadyPatched},
+    {"status", status},
+    {"unpatch_restore", unpatchRestore},
+    {"unpatch_erase", unpatchErase},
+};
+
+double timed(const Side& side, std::size_t* peakHeap) {
+    side.setUp();
+    bench::BeginPeakWindow();
+    const Clock::time_point start = Clock::now();
+    const bool succeeded = side.run();
+    const Clock::time_point stop = Clock::now();
+    if (peakHeap != nullptr) {
+        *peakHeap = std::max(*peakHeap, bench::PeakInWindow());
+    }
+    if (!succeeded) {
+        throw std::runtime_error("a timed call reported failure");
+    }
+    return std::chrono::duration<double>(stop - start).count();
+}
+
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const std::size_t n = values.size();
+    return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+void runContest(benchmark::State& state, const Contest& contest, std::size_t fileBytes) {
+    std::vector<double> floorSeconds, ratios;
+    std::size_t peakHeap = 0;
+    bool operationFirst = true;
+    for (auto _ : state) {
+        double operation = 0, floor = 0;
+        if (operationFirst) {
+            operation = timed(contest.operation, &peakHeap);
+            floor = timed(contest.floor, nullptr);
+        } else {
+            floor = timed(contest.floor, nullptr);
+            operation = timed(contest.operation, &peakHeap);
+        }
+        operationFirst = !operationFirst;
+        state.SetIterationTime(operation);
+        floorSeconds.push_back(floor);
+        ratios.push_back(operation / floor);
+    }
+    contest.check();
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * fileBytes));
+    state.counters["file_bytes"] = static_cast<double>(fileBytes);
+    state.counters["floor_seconds"] = median(floorSeconds);
+    state.counters["paired_ratio"] = median(ratios);
+    state.counters["peak_heap_bytes"] = static_cast<double>(peakHeap);
+}
+
+void runCase(benchmark::State& state, Case* testCase, const Operation* operation) {
     try {
         prepare(*testCase);
-        const CaseFiles files = freshCaseFiles(operation, testCase->size);
-        Meter meter(state, testCase->bytes.size());
-        body(state, *testCase, files, meter);
-        meter.report();
+        const std::string name = std::string(operation->name) + "-" + testCase->size;
+        const CaseFiles op = freshCaseFiles(name);
+        const CaseFiles floor = freshCaseFiles(name + "-floor");
+        runContest(state, operation->make(*testCase, op, floor), testCase->bytes.size());
         // A memory file system may be small; only one case's files are kept at a time.
-        fs::remove_all(files.dir);
+        fs::remove_all(op.dir);
+        fs::remove_all(floor.dir);
     } catch (const std::exception& e) {
         state.SkipWithError(e.what());
     }
 }
 
-void atomicWrite(benchmark::State& state, const Case& c, const CaseFiles& files, Meter& meter) {
-    const json document = json::parse(c.bytes);
-    layDown(files, c.bytes);
-    for (auto _ : state) {
-        meter.measure("AtomicWriteJson",
-                      [&] { return vexlor::AtomicWriteJson(files.bindings, document, quietLog); });
-        bench::SyncDirectory(files.dir);
-    }
-    expectContent(files.bindings, c.bytes);
-}
-
-void patchFirst(benchmark::State& state, const Case& c, const CaseFiles& files, Meter& meter) {
-    for (auto _ : state) {
-        bench::RemoveIfPresent(files.backup);
-        layDown(files, c.bytes);
-        meter.measure("PatchGenericHmdBindingsFile", [&] { return patch(files); });
-    }
-    expectContent(files.bindings, c.patchedBytes);
-    expectContent(files.backup, c.bytes);
-}
-
-void patchAlreadyPatched(benchmark::State& state, const Case& c, const CaseFiles& files,
-                         Meter& meter) {
-    layDown(files, c.patchedBytes);
-    for (auto _ : state) {
-        meter.measure("PatchGenericHmdBindingsFile", [&] { return patch(files); });
-    }
-    expectContent(files.bindings, c.patchedBytes);
-}
-
-void unpatchByRestore(benchmark::State& state, const Case& c, const CaseFiles& files,
-                      Meter& meter) {
-    bench::WriteFileDurably(files.backup, c.bytes);
-    for (auto _ : state) {
-        layDown(files, c.patchedBytes);
-        meter.measure("UnpatchGenericHmdBindingsFile", [&] { return unpatch(files); });
-    }
-    expectContent(files.bindings, c.bytes);
-}
-
-void unpatchByErase(benchmark::State& state, const Case& c, const CaseFiles& files, Meter& meter) {
-    for (auto _ : state) {
-        layDown(files, c.patchedBytes);
-        meter.measure("UnpatchGenericHmdBindingsFile", [&] { return unpatch(files); });
-    }
-    // The documents are in the on-disk form, so erasing what the patch added gives back the
-    // very bytes the patch started from.
-    expectContent(files.bindings, c.bytes);
-}
-
-void ioFloor(benchmark::State& state, const Case& c, const CaseFiles& files, Meter& meter) {
-    layDown(files, c.bytes);
-    for (auto _ : state) {
-        meter.measure("the I/O floor", [&] {
-            return bench::RewriteThroughSibling(files.bindings) == c.bytes.size();
-        });
-        bench::SyncDirectory(files.dir);
-    }
-}
-
-void jsonFloor(benchmark::State& state, const Case& c, const CaseFiles& /*files*/, Meter& meter) {
-    for (auto _ : state) {
-        meter.measure("the JSON floor", [&] {
-            const std::string serialized = json::parse(c.bytes).dump(4);
-            benchmark::DoNotOptimize(serialized.data());
-            return serialized.size() == c.bytes.size();
-        });
-    }
-}
-
 void registerCases(std::vector<Case>& cases) {
-    struct Operation {
-        const char* name;
-        CaseBody body;
-    };
-    static const Operation kOperations[] = {
-        {"atomic_write", atomicWrite},
-        {"patch_first", patchFirst},
-        {"patch_already_patched", patchAlreadyPatched},
-        {"unpatch_restore", unpatchByRestore},
-        {"unpatch_erase", unpatchByErase},
-        {"floor_io", ioFloor},
-        {"floor_json", jsonFloor},
-    };
     for (Case& testCase : cases) {
         for (const Operation& operation : kOperations) {
             const std::string name = std::string(operation.name) + "/" + testCase.size;
-            benchmark::RegisterBenchmark(name.c_str(), runCase, &testCase,
-                                         std::string(operation.name), operation.body)
+            benchmark::RegisterBenchmark(name.c_str(), runCase, &testCase, &operation)
                 ->UseManualTime()
                 ->Unit(benchmark::kMicrosecond);
         }
     }
+}
+
+// One side between callgrind toggles, dumped under `label`; a warm-up call first, so that
+// neither side pays for first-call costs (lazy binding, first page faults).
+void countOnce(const Side& side, const char* label) {
+    side.setUp();
+    side.run();
+    side.setUp();
+    CALLGRIND_TOGGLE_COLLECT;
+    const bool succeeded = side.run();
+    CALLGRIND_TOGGLE_COLLECT;
+    CALLGRIND_DUMP_STATS_AT(label);
+    if (!succeeded) {
+        throw std::runtime_error(std::string(label) + " reported failure");
+    }
+}
+
+int runOnce(std::vector<Case>& cases, const std::string& which) {
+    for (Case& testCase : cases) {
+        for (const Operation& operation : kOperations) {
+            if (which != std::string(operation.name) + "/" + testCase.size) {
+                continue;
+            }
+            prepare(testCase);
+            const CaseFiles op = freshCaseFiles(which.substr(0, which.find('/')));
+            const CaseFiles floor = freshCaseFiles("floor");
+            const Contest contest = operation.make(testCase, op, floor);
+            countOnce(contest.operation, "operation");
+            countOnce(contest.floor, "floor");
+            fs::remove_all(op.dir);
+            fs::remove_all(floor.dir);
+            return 0;
+        }
+    }
+    std::fprintf(stderr, "no case named %s\n", which.c_str());
+    return 2;
 }
 
 void writeDocuments(const fs::path& dir) {
@@ -256,11 +353,13 @@ void writeDocuments(const fs::path& dir) {
 struct OwnFlags {
     fs::path workDir;
     fs::path documentsDir;
+    std::string once;
 };
 
 OwnFlags takeOwnFlags(int& argc, char** argv) {
     const std::string_view kWorkDir = "--vexlor_dir=";
     const std::string_view kDocuments = "--vexlor_write_documents=";
+    const std::string_view kOnce = "--vexlor_once=";
     OwnFlags flags;
     int kept = 1;
     for (int i = 1; i < argc; ++i) {
@@ -269,6 +368,8 @@ OwnFlags takeOwnFlags(int& argc, char** argv) {
             flags.workDir = std::string(arg.substr(kWorkDir.size()));
         } else if (arg.substr(0, kDocuments.size()) == kDocuments) {
             flags.documentsDir = std::string(arg.substr(kDocuments.size()));
+        } else if (arg.substr(0, kOnce.size()) == kOnce) {
+            flags.once = std::string(arg.substr(kOnce.size()));
         } else {
             argv[kept++] = argv[i];
         }
@@ -290,15 +391,18 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "usage: %s --vexlor_dir=DIR [benchmark flags]\n", argv[0]);
             return 2;
         }
-        benchmark::Initialize(&argc, argv);
-        if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
-            return 2;
-        }
         workRoot = flags.workDir;
         fs::create_directories(workRoot);
         std::vector<Case> cases;
         for (const std::string& size : bench::DocumentSizes()) {
             cases.push_back({size, {}, {}});
+        }
+        if (!flags.once.empty()) {
+            return runOnce(cases, flags.once);
+        }
+        benchmark::Initialize(&argc, argv);
+        if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+            return 2;
         }
         registerCases(cases);
         benchmark::AddCustomContext("vexlor_dir", workRoot.string());

@@ -90,15 +90,14 @@ void RemoveIfPresent(const fs::path& path) {
     }
 }
 
-std::size_t RewriteThroughSibling(const fs::path& path) {
-    const std::string bytes = ReadFile(path);
+void ReplaceDurably(const fs::path& path, std::string_view bytes) {
     fs::path sibling = path;
     sibling += ".floor_tmp";
     WriteFileDurably(sibling, bytes);
     if (::rename(sibling.c_str(), path.c_str()) != 0) {
         fail("rename", sibling);
     }
-    return bytes.size();
+    SyncDirectory(path.parent_path());
 }
 
 }  // namespace bench

@@ -22,10 +22,9 @@ void SyncDirectory(const fs::path& dir);
 
 void RemoveIfPresent(const fs::path& path);
 
-// The least any crash-safe rewrite of `path` must do: read the file, write the same bytes to
-// a temporary sibling, flush that to storage and rename it over the file. Returns the number
-// of bytes rewritten.
-std::size_t RewriteThroughSibling(const fs::path& path);
+// The least a crash-safe replacement of `path` by `bytes` must do: write a temporary
+// sibling, flush it to storage, rename it over `path` and flush the directory.
+void ReplaceDurably(const fs::path& path, std::string_view bytes);
 
 }  // namespace bench
 

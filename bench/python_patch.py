@@ -1,24 +1,25 @@
 #!/usr/bin/env python3
-"""The patch as a user would write it in plain Python, timed per call in this one process.
+"""The patch as a careful user would write it in plain Python, with the tool's guarantees.
 
-It loads the bindings file with json.load, leaves a file that carries the marker alone,
-otherwise sets the same three action sets and the marker, and writes the document with
-json.dump (indent 4) to a temporary sibling, flushed to storage, renamed over the file with
-os.replace. Unlike the library it keeps no backup and does not flush the directory, so it is
-the cheaper of the two by construction.
+  python_patch.py patch DIR    patch the bindings file in DIR
+  python_patch.py status DIR   print whether it is patched
 
-Usage: python_patch.py DOCUMENTS_DIR WORK_DIR OUTPUT_JSON [SIZE=ITERATIONS ...]
-Each SIZE names DOCUMENTS_DIR/SIZE.json; the median time per call goes to OUTPUT_JSON.
+Like the tool, the patch holds a lock on the directory, leaves a file that carries the marker
+alone, keeps the original once as a backup (written to a temporary file, flushed, linked into
+place without replacing anything, the directory flushed), and replaces the file through a
+temporary file, flushed, renamed, the directory flushed. It sets the same three action sets
+and the marker and writes the document as the tool does (indent 4, sorted keys, UTF-8).
+It runs as its own process, start-up included, as a user would run it.
 """
 
+import fcntl
 import json
 import os
-import shutil
-import statistics
 import sys
-import time
 
 BINDINGS_FILE = "vrcompositor_bindings_generic_hmd.json"
+BACKUP_SUFFIX = ".vexlor_backup"
+TEMP_SUFFIX = ".vexlor_tmp"
 MARKER = "vexlor_patched_v2"
 LEGACY_MARKER = "vexlor_patched_v1"
 HEAD_SYSTEM_BUTTON = "/user/head/input/system"
@@ -55,80 +56,95 @@ def injected_action_sets():
     }
 
 
-def patch(directory):
-    path = os.path.join(directory, BINDINGS_FILE)
-    with open(path, encoding="utf-8") as f:
-        doc = json.load(f)
-    if doc.get(MARKER) is True:
+def sync_directory(directory):
+    fd = os.open(directory, os.O_RDONLY | os.O_DIRECTORY)
+    try:
+        os.fsync(fd)
+    finally:
+        os.close(fd)
+
+
+def write_flushed(path, data):
+    fd = os.open(path, os.O_WRONLY | os.O_CREAT | os.O_EXCL | os.O_NOFOLLOW, 0o644)
+    try:
+        view = memoryview(data)
+        while view:
+            view = view[os.write(fd, view):]
+        os.fsync(fd)
+    finally:
+        os.close(fd)
+
+
+def fresh_temp(path):
+    temp = path + TEMP_SUFFIX
+    try:
+        os.unlink(temp)
+    except FileNotFoundError:
+        pass
+    return temp
+
+
+def keep_backup(path, data):
+    backup = path + BACKUP_SUFFIX
+    if os.path.exists(backup):
         return
+    temp = fresh_temp(backup)
+    write_flushed(temp, data)
+    os.link(temp, backup)  # refuses to replace a backup that appeared meanwhile
+    os.unlink(temp)
+    sync_directory(os.path.dirname(path))
+
+
+def replace_durably(path, data):
+    temp = fresh_temp(path)
+    write_flushed(temp, data)
+    os.replace(temp, path)
+    sync_directory(os.path.dirname(path))
+
+
+def read_document(directory):
+    path = os.path.join(directory, BINDINGS_FILE)
+    with open(path, "rb") as f:
+        data = f.read()
+    return path, data, json.loads(data)
+
+
+def patch(directory):
+    path, original, doc = read_document(directory)
+    if isinstance(doc, dict) and doc.get(MARKER) is True:
+        return 0
+    if doc is None:
+        doc = {}
+    if not isinstance(doc, dict):
+        return 1
     if not isinstance(doc.get("bindings"), dict):
         doc["bindings"] = {}
     doc["bindings"].update(injected_action_sets())
     doc.pop(LEGACY_MARKER, None)
     doc[MARKER] = True
-    temp = path + ".tmp"
-    with open(temp, "w", encoding="utf-8") as f:
-        json.dump(doc, f, indent=4, ensure_ascii=False)
-        f.flush()
-        os.fsync(f.fileno())
-    os.replace(temp, path)
+    patched = json.dumps(doc, indent=4, ensure_ascii=False, sort_keys=True).encode("utf-8")
+    keep_backup(path, original)
+    replace_durably(path, patched)
+    return 0
 
 
-def lay_down(directory, data):
-    """Writes the starting file and flushes it and the directory, outside the timed call."""
-    path = os.path.join(directory, BINDINGS_FILE)
-    with open(path, "wb") as f:
-        f.write(data)
-        f.flush()
-        os.fsync(f.fileno())
-    dir_fd = os.open(directory, os.O_RDONLY)
-    try:
-        os.fsync(dir_fd)
-    finally:
-        os.close(dir_fd)
-
-
-def time_patch(directory, iterations, prepare):
-    seconds = []
-    for _ in range(iterations):
-        prepare()
-        start = time.perf_counter()
-        patch(directory)
-        seconds.append(time.perf_counter() - start)
-    return statistics.median(seconds)
-
-
-def measure_size(documents_dir, work_dir, size, iterations):
-    with open(os.path.join(documents_dir, size + ".json"), "rb") as f:
-        original = f.read()
-    directory = os.path.join(work_dir, "python-" + size)
-    os.makedirs(directory, exist_ok=True)
-    first = time_patch(directory, iterations, lambda: lay_down(directory, original))
-    with open(os.path.join(directory, BINDINGS_FILE), "rb") as f:
-        patched = f.read()
-    if json.loads(patched).get(MARKER) is not True:
-        raise RuntimeError("the Python patch did not mark the %s document" % size)
-    lay_down(directory, patched)
-    already = time_patch(directory, iterations, lambda: None)
-    shutil.rmtree(directory)
-    return [
-        {"operation": "patch_first", "size": size, "seconds": first, "iterations": iterations},
-        {"operation": "patch_already_patched", "size": size, "seconds": already,
-         "iterations": iterations},
-    ]
+def status(directory):
+    _, _, doc = read_document(directory)
+    patched = isinstance(doc, dict) and doc.get(MARKER) is True
+    print("bindings file: " + ("patched" if patched else "not patched"))
+    return 0
 
 
 def main(argv):
-    if len(argv) < 5:
+    if len(argv) != 3 or argv[1] not in ("patch", "status"):
         sys.exit(__doc__)
-    documents_dir, work_dir, output = argv[1:4]
-    results = []
-    for case in argv[4:]:
-        size, iterations = case.split("=")
-        results += measure_size(documents_dir, work_dir, size, int(iterations))
-    with open(output, "w", encoding="utf-8") as f:
-        json.dump({"work_dir": work_dir, "results": results}, f, indent=2)
+    directory = argv[2]
+    if argv[1] == "status":
+        return status(directory)
+    lock = os.open(directory, os.O_RDONLY | os.O_DIRECTORY)
+    fcntl.flock(lock, fcntl.LOCK_EX)
+    return patch(directory)
 
 
 if __name__ == "__main__":
-    main(sys.argv)
+    sys.exit(main(sys.argv))

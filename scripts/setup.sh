@@ -12,7 +12,7 @@ test_packages=(
   strace util-linux e2fsprogs
   mingw-w64 wine wine64
   zip unzip dpkg-dev file lintian man-db
-  python3
+  python3 valgrind time
 )
 
 case "${1:-}" in

@@ -81,6 +81,18 @@ TEST(AtomicWriteJsonForm, NonAsciiTextIsWrittenAsRawUtf8) {
               "{\n    \"name\": \"Gr\xC3\xBC\xC3\x9F\x65 \xE2\x9C\x93 \xF0\x9F\x8E\xAE\"\n}");
 }
 
+// Written through a fixed-size buffer: a document of many buffers' worth, ending mid-buffer,
+// arrives byte for byte as the serializer makes it.
+TEST(AtomicWriteJsonForm, DocumentOfManyBuffersIsWrittenWhole) {
+    AtomicTarget t;
+    json j;
+    for (int i = 0; i < 30000; ++i) {
+        j["set" + std::to_string(i)] = {{"path", "/user/hand/" + std::to_string(i)}, {"n", i}};
+    }
+    ASSERT_TRUE(t.write(j));
+    EXPECT_EQ(ReadBytes(t.target), j.dump(4));
+}
+
 TEST(AtomicWriteJsonReplace, ReplacesAnExistingLongerTargetWhole) {
     AtomicTarget t;
     WriteBytes(t.target, std::string(5000, 'x'));

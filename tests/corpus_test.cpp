@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "bindings_fixtures.h"
+#include "json_file.h"
 #include "legacy.h"
 #include "test_support.h"
 #include "vexlor/bindings.h"
@@ -100,6 +101,66 @@ void ExpectRefused(const BindingsDir& d, const PatchOutcome& out, const std::str
     }
     EXPECT_EQ(ReadBytes(d.file), bytes);
     EXPECT_EQ(d.entries(), std::vector<std::string>{NameOf(d.file)});
+}
+
+// The validating read (ScanJsonText) must agree with the built document on every input: the
+// same verdict, the same cause word for word, the same type and the same marker.
+void ExpectScanAgrees(const std::string& bytes) {
+    json document;
+    DocumentOutline outline;
+    std::string builtCause, scannedCause;
+    const bool built = ParseJsonText(bytes, document, builtCause);
+    ASSERT_EQ(ScanJsonText(bytes, MarkerKeys(), outline, scannedCause), built);
+    EXPECT_EQ(scannedCause, builtCause);
+    if (built) {
+        EXPECT_EQ(outline.type, document.type());
+        const char* marker = CarriedMarker(document);
+        EXPECT_STREQ(CarriedMarker(outline), marker);
+    }
+}
+
+TEST(CorpusScan, ValidatingReadAgreesWithTheBuiltDocumentOnEveryFile) {
+    for (const char kind : {'y', 'n', 'i'}) {
+        for (const CorpusFile& f : CorpusFiles(kind)) {
+            SCOPED_TRACE(f.name);
+            ExpectScanAgrees(f.bytes);
+        }
+    }
+}
+
+TEST(CorpusScan, ValidatingReadAgreesOnMarkersAndLimits) {
+    const auto nested = [](std::size_t depth, std::size_t zeros) {
+        std::string inner(depth - 1, '[');
+        for (std::size_t i = 0; i < zeros; ++i) {
+            inner += i == 0 ? "0" : ",0";
+        }
+        return R"({"vexlor_patched_v2": true, "deep":)" + inner + std::string(depth - 1, ']') + "}";
+    };
+    const std::vector<std::string> cases = {
+        R"({"vexlor_patched_v2": true})",
+        R"({"vexlor_patched_v2": false})",
+        R"({"vexlor_patched_v2": 1})",
+        R"({"vexlor_patched_v2": "true"})",
+        R"({"vexlor_patched_v2": [true]})",
+        R"({"vexlor_patched_v2": {"vexlor_patched_v2": true}})",
+        R"({"a": {"vexlor_patched_v2": true}, "b": [{"vexlor_patched_v1": true}]})",
+        R"([{"vexlor_patched_v2": true}])",
+        R"({"vexlor_patched_v2": true, "vexlor_patched_v2": false})",
+        R"({"vexlor_patched_v2": false, "x": 1, "vexlor_patched_v2": true})",
+        R"({"vexlor_patched_v1": true, "vexlor_patched_v2": null})",
+        R"({"\u0076exlor_patched_v2": true})",
+        R"({"vexlor_patched_v2": true}] trailing)",
+        R"({"vexlor_patched_v2": true)",
+        R"("vexlor_patched_v2")",
+        "true",
+        nested(kMaxNestingDepth, 3),
+        nested(kMaxNestingDepth + 1, 3),
+        nested(60, 100000),  // over the write-back growth budget
+    };
+    for (const std::string& bytes : cases) {
+        SCOPED_TRACE(bytes.substr(0, 80));
+        ExpectScanAgrees(bytes);
+    }
 }
 
 TEST(CorpusPatch, ValidDocumentsArePatchedWhenObjectOrNullAndRefusedOtherwise) {

@@ -1,5 +1,8 @@
 #include <exception>
+#include <memory>
 #include <string>
+#include <string_view>
+#include <system_error>
 
 #include "file_ops.h"
 #include "json_file.h"
@@ -12,10 +15,85 @@ namespace vexlor {
 
 namespace {
 
+// The serializer's output goes to disk in pieces of this size: large enough that the writes
+// cost little more than one, small enough that the text is never held whole.
+constexpr std::size_t kWriteChunkBytes = std::size_t{64} << 10;
+
+// Thrown through the serializer to stop it; the reason is kept by whoever throws it.
+struct SerializationStopped {};
+
+// Gathers the serializer's output into pieces of kWriteChunkBytes for the sink, counting it
+// against the largest file the patcher reads back.
+class ChunkedOutput final : public nlohmann::detail::output_adapter_protocol<char> {
+  public:
+    explicit ChunkedOutput(const platform::ByteSink& sink) : sink_(sink) {
+        buffer_.reserve(kWriteChunkBytes);
+    }
+
+    void write_character(char c) override {
+        buffer_.push_back(c);
+        flushWhenFull();
+    }
+
+    void write_characters(const char* text, std::size_t length) override {
+        buffer_.append(text, length);
+        flushWhenFull();
+    }
+
+    void flush() {
+        written_ += buffer_.size();
+        if (written_ > kMaxFileBytes) {
+            error_ = std::make_error_code(std::errc::file_too_large);
+            throw SerializationStopped{};
+        }
+        if ((error_ = sink_(buffer_))) {
+            throw SerializationStopped{};
+        }
+        buffer_.clear();
+    }
+
+    std::error_code error() const { return error_; }
+
+  private:
+    void flushWhenFull() {
+        if (buffer_.size() >= kWriteChunkBytes) {
+            flush();
+        }
+    }
+
+    const platform::ByteSink& sink_;
+    std::string buffer_;
+    std::size_t written_ = 0;
+    std::error_code error_;
+};
+
+std::error_code serializeInto(const nlohmann::json& j, const platform::ByteSink& sink,
+                              std::string& cause) {
+    auto output = std::make_shared<ChunkedOutput>(sink);
+    try {
+        nlohmann::detail::serializer<nlohmann::json> serializer(
+            output, ' ', nlohmann::json::error_handler_t::strict);
+        serializer.dump(j, /*pretty_print=*/true, /*ensure_ascii=*/false, /*indent_step=*/4);
+        output->flush();
+    } catch (const SerializationStopped&) {
+        // What the patcher writes it must be able to read back.
+        if (output->error() == std::errc::file_too_large) {
+            cause = "the document would be larger than " + std::to_string(kMaxFileBytes >> 20) +
+                    " MiB, more than any bindings file holds";
+        }
+        return output->error();
+    } catch (const std::exception& e) {
+        cause = e.what();
+        return std::make_error_code(std::errc::illegal_byte_sequence);
+    }
+    return {};
+}
+
 // The cause of a failed write names the file it is about when that is not the target: a
 // stale temporary file that cannot be cleared blocks every write until someone removes it.
 std::string writeFailureCause(const ReplaceResult& result) {
-    const std::string cause = platform::ErrorText(result.error);
+    const std::string cause =
+        result.cause.empty() ? platform::ErrorText(result.error) : result.cause;
     if (result.culprit.empty()) {
         return cause;
     }
@@ -25,17 +103,19 @@ std::string writeFailureCause(const ReplaceResult& result) {
 
 }  // namespace
 
+ContentProducer SerializedForWriting(const nlohmann::json& j) {
+    return [&j](const platform::ByteSink& sink, std::string& cause) {
+        return serializeInto(j, sink, cause);
+    };
+}
+
 bool SerializeForWriting(const nlohmann::json& j, std::string& out, std::string& cause) {
-    try {
-        out = j.dump(4, ' ', false, nlohmann::json::error_handler_t::strict);
-    } catch (const std::exception& e) {
-        cause = e.what();
-        return false;
-    }
-    // What the patcher writes it must be able to read back.
-    if (out.size() > kMaxFileBytes) {
-        cause = "the document would be larger than " + std::to_string(kMaxFileBytes >> 20) +
-                " MiB, more than any bindings file holds";
+    out.clear();
+    const platform::ByteSink append = [&out](std::string_view piece) {
+        out.append(piece);
+        return std::error_code();
+    };
+    if (serializeInto(j, append, cause)) {
         std::string().swap(out);
         return false;
     }
@@ -50,6 +130,8 @@ bool ReportWriteBack(const ReplaceResult& result, const fs::path& target, const 
         case ReplaceStep::kWrite:
             LogFormatted(log, "Vexlor[patch]: tmp write failed for %s: %s\n", targetText.c_str(),
                          writeFailureCause(result).c_str());
+            return false;
+        case ReplaceStep::kWithdrawn:
             return false;
         case ReplaceStep::kRename:
         case ReplaceStep::kChanged:
@@ -68,17 +150,8 @@ bool ReportWriteBack(const ReplaceResult& result, const fs::path& target, const 
 }
 
 bool WriteJsonAtomically(const fs::path& target, const nlohmann::json& j, const Logger& log) {
-    std::string serialized;
-    std::string cause;
-    if (!SerializeForWriting(j, serialized, cause)) {
-        // Nothing of this call reached the disk; a stale temporary file is removed all the
-        // same, so none survives a failure.
-        platform::RemoveFile(SiblingPath(target, kTempSuffix));
-        LogFormatted(log, "Vexlor[patch]: tmp write failed for %s: %s\n",
-                     platform::DisplayPath(target).c_str(), cause.c_str());
-        return false;
-    }
-    return ReportWriteBack(ReplaceFileContents(target, serialized), target, log);
+    return ReportWriteBack(ReplaceFileContents(target, SerializedForWriting(j), nullptr), target,
+                           log);
 }
 
 }  // namespace vexlor

@@ -25,12 +25,42 @@ bool stillHolds(const fs::path& target, const std::string& readBytes) {
 
 // Writes the temporary file, completely and durably, clearing whatever stale entry an
 // interrupted run left at its name first.
-ReplaceResult writeTemporary(const fs::path& temp, std::string_view bytes, const fs::path& target) {
+ReplaceResult writeTemporary(const fs::path& temp, const ContentProducer& content,
+                             const fs::path& target) {
     if (std::error_code ec = platform::RemoveStaleEntry(temp)) {
-        return {ReplaceStep::kWrite, ec, temp};
+        return {ReplaceStep::kWrite, ec, temp, {}};
     }
-    if (std::error_code ec = platform::WriteNewFileDurably(temp, bytes, target)) {
-        return {ReplaceStep::kWrite, ec, {}};
+    std::string cause;
+    const platform::ContentWriter writer = [&](const platform::ByteSink& sink) {
+        return content(sink, cause);
+    };
+    if (std::error_code ec = platform::WriteNewFileDurably(temp, writer, target)) {
+        return {ReplaceStep::kWrite, ec, {}, cause};
+    }
+    return {};
+}
+
+// Renames the complete temporary file over `target`, unless the caller's last step or a
+// change of the target since it was read stands in the way.
+ReplaceResult moveIntoPlace(const fs::path& temp, const fs::path& target,
+                            const std::string* readBytes,
+                            const std::function<bool()>& beforeRename) {
+    if (beforeRename && !beforeRename()) {
+        return {ReplaceStep::kWithdrawn, {}, {}, {}};
+    }
+    if (beforeReplaceHook()) {
+        beforeReplaceHook()(target);
+    }
+    // As late as possible: what someone else writes after this check and before the
+    // rename is the one window left, and it is as short as a read of the file.
+    if (readBytes != nullptr && !stillHolds(target, *readBytes)) {
+        return {ReplaceStep::kChanged, {}, {}, {}};
+    }
+    if (std::error_code ec = platform::ReplaceFile(temp, target)) {
+        return {ReplaceStep::kRename, ec, {}, {}};
+    }
+    if (std::error_code syncError = platform::SyncDirectoryOf(target)) {
+        return {ReplaceStep::kSync, syncError, {}, {}};
     }
     return {};
 }
@@ -96,32 +126,28 @@ void SetBeforeReplaceHookForTesting(std::function<void(const fs::path& target)> 
 
 ReplaceResult ReplaceFileContents(const fs::path& target, std::string_view bytes,
                                   const std::string* readBytes) {
+    const ContentProducer content = [bytes](const platform::ByteSink& sink, std::string&) {
+        return sink(bytes);
+    };
+    return ReplaceFileContents(target, content, readBytes);
+}
+
+ReplaceResult ReplaceFileContents(const fs::path& target, const ContentProducer& content,
+                                  const std::string* readBytes,
+                                  const std::function<bool()>& beforeRename) {
     if (std::error_code ec = platform::CheckMayReplace(target)) {
-        return {ReplaceStep::kRename, ec, {}};
+        return {ReplaceStep::kRename, ec, {}, {}};
     }
     const fs::path temp = SiblingPath(target, kTempSuffix);
-    ReplaceResult result = writeTemporary(temp, bytes, target);
+    ReplaceResult result = writeTemporary(temp, content, target);
     if (result.failedStep == ReplaceStep::kNone) {
-        if (beforeReplaceHook()) {
-            beforeReplaceHook()(target);
-        }
-        // As late as possible: what someone else writes after this check and before the
-        // rename is the one window left, and it is as short as a read of the file.
-        if (readBytes != nullptr && !stillHolds(target, *readBytes)) {
-            result = {ReplaceStep::kChanged, {}, {}};
-        } else if (std::error_code ec = platform::ReplaceFile(temp, target)) {
-            result = {ReplaceStep::kRename, ec, {}};
-        } else {
-            // The rename has happened, so the temporary file is gone either way.
-            if (std::error_code syncError = platform::SyncDirectoryOf(target)) {
-                result = {ReplaceStep::kSync, syncError, {}};
-            }
-            return result;
-        }
+        result = moveIntoPlace(temp, target, readBytes, beforeRename);
     }
-    // The failure is what gets reported; a temporary file that will not go away either is
-    // cleared by the next write anyway.
-    platform::RemoveFile(temp);
+    // Once renamed the temporary file is gone. The failure is what gets reported; a temporary
+    // file that will not go away either is cleared by the next write anyway.
+    if (!result.replaced()) {
+        platform::RemoveFile(temp);
+    }
     return result;
 }
 

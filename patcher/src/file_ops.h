@@ -10,6 +10,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "platform.h"
 #include "vexlor/bindings.h"
 
 namespace vexlor {
@@ -38,17 +39,24 @@ bool ResolveWriteTarget(const fs::path& file, const fs::path& dir, const char* t
 
 // Which step of ReplaceFileContents failed, if any. After kSync the new contents are in
 // place, but the rename may not survive a crash: a warning, not a failure. kChanged: the
-// target no longer held what the caller read, so it was left alone.
-enum class ReplaceStep { kNone, kWrite, kRename, kSync, kChanged };
+// target no longer held what the caller read, so it was left alone. kWithdrawn: the caller's
+// last step before the rename said no (and logged why).
+enum class ReplaceStep { kNone, kWrite, kRename, kSync, kChanged, kWithdrawn };
 
 struct ReplaceResult {
     ReplaceStep failedStep = ReplaceStep::kNone;
     std::error_code error;
-    fs::path culprit;  // the file a kWrite failure is about, when it is not the target
+    fs::path culprit;   // the file a kWrite failure is about, when it is not the target
+    std::string cause;  // why the contents could not be produced, for a kWrite not the system's
     bool replaced() const {
         return failedStep == ReplaceStep::kNone || failedStep == ReplaceStep::kSync;
     }
 };
+
+// The new contents of a file, produced while it is written; the cause of a failure goes to
+// `cause` when it is not the sink's.
+using ContentProducer =
+    std::function<std::error_code(const platform::ByteSink& sink, std::string& cause)>;
 
 // Makes `target` hold exactly `bytes` in one step: through the "<target>.vexlor_tmp" sibling,
 // flushed to storage, then renamed over `target`. On failure `target` is unchanged and the
@@ -57,6 +65,18 @@ struct ReplaceResult {
 // otherwise someone wrote it since it was read, and it is left alone (kChanged).
 ReplaceResult ReplaceFileContents(const fs::path& target, std::string_view bytes,
                                   const std::string* readBytes = nullptr);
+
+// The same with contents produced as they are written. `beforeRename`, when given, runs once
+// the new file is complete and flushed, before the target is checked and replaced; false
+// withdraws the replacement (kWithdrawn).
+ReplaceResult ReplaceFileContents(const fs::path& target, const ContentProducer& content,
+                                  const std::string* readBytes,
+                                  const std::function<bool()>& beforeRename = {});
+
+// The contents `j` has on disk, streamed: serialized in pieces of a fixed size, refused with a
+// cause once they pass the largest file the patcher reads back, or when `j` cannot be
+// serialized (a string that is not UTF-8).
+ContentProducer SerializedForWriting(const nlohmann::json& j);
 
 // Logs a failed replacement of `target` as a write-back does, under the "Vexlor[patch]: "
 // tag whoever calls; a replacement that could not be flushed is a warning. True when the

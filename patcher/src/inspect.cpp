@@ -26,12 +26,12 @@ DirectoryState examineDirectory(const fs::path& dir, std::string& detail) {
     return fs::is_directory(status) ? DirectoryState::kDirectory : DirectoryState::kNotDirectory;
 }
 
-BindingsFileReport classifyDocument(const nlohmann::json& document) {
+BindingsFileReport classifyDocument(const DocumentOutline& outline) {
     BindingsFileReport report;
-    if (!document.is_object()) {
+    if (outline.type != nlohmann::json::value_t::object) {
         report.state = BindingsFileState::kNotObject;
-        report.jsonType = document.type_name();
-    } else if (const char* marker = CarriedMarker(document)) {
+        report.jsonType = nlohmann::json(outline.type).type_name();
+    } else if (const char* marker = CarriedMarker(outline)) {
         report.state = std::string(marker) == kMarkerKey ? BindingsFileState::kPatched
                                                          : BindingsFileState::kPatchedLegacy;
         report.marker = marker;
@@ -55,14 +55,14 @@ BindingsFileReport examineBindingsFile(const fs::path& file) {
         case Presence::kPresent:
             break;
     }
-    JsonFile loaded;
+    DocumentOutline outline;
     LoadFailure failure = LoadFailure::kNone;
-    if (!LoadJsonFile(file, loaded, report.detail, failure)) {
+    if (!ScanJsonFile(file, MarkerKeys(), outline, report.detail, failure)) {
         report.state = failure == LoadFailure::kRead ? BindingsFileState::kNotReadable
                                                      : BindingsFileState::kNotJson;
         return report;
     }
-    return classifyDocument(loaded.document);
+    return classifyDocument(outline);
 }
 
 FileReport examineFile(const fs::path& file) {
@@ -91,13 +91,14 @@ FileReport examineFile(const fs::path& file) {
 // Ours on the same terms as unpatch's clean-up: either marker set to true. A file that cannot
 // be read or parsed is simply not ours.
 void classifyLegacyProfile(const fs::path& file, LegacyProfileReport& report) {
-    JsonFile loaded;
+    DocumentOutline outline;
     std::string cause;
+    LoadFailure failure = LoadFailure::kNone;
     report.state = LegacyProfileState::kNotOurs;
-    if (!LoadJsonFile(file, loaded, cause)) {
+    if (!ScanJsonFile(file, MarkerKeys(), outline, cause, failure)) {
         return;
     }
-    if (const char* marker = CarriedMarker(loaded.document)) {
+    if (const char* marker = CarriedMarker(outline)) {
         report.state = LegacyProfileState::kOurs;
         report.marker = marker;
     }

@@ -12,16 +12,54 @@ namespace {
 
 using json = nlohmann::json;
 
-// Builds the document like the library's own DOM parser, but refuses input deeper than
-// kMaxNestingDepth (the serializer and comparisons recurse, so depth is stack) and input whose
-// pretty-printed form would be out of all proportion to its size (deep nesting costs four
-// spaces per level on every line of the write-back).
-class BoundedDomBuilder final : public nlohmann::json_sax<json> {
+// The limits every parse of an input holds it to, whether it builds the document or only
+// validates it: depth (the serializer and comparisons recurse, so depth is stack) and a
+// pretty-printed form out of all proportion to the input's size (deep nesting costs four
+// spaces per level on every line of the write-back). Both readers call it at the same events
+// with the same depth, so they refuse the same inputs with the same words.
+class InputLimits {
   public:
-    BoundedDomBuilder(json& root, std::size_t inputBytes)
-        : root_(root), writeBudget_(kWriteGrowthAllowance + kMaxWriteGrowthFactor * inputBytes) {}
+    explicit InputLimits(std::size_t inputBytes)
+        : writeBudget_(kWriteGrowthAllowance + kMaxWriteGrowthFactor * inputBytes) {}
 
     const std::string& refusal() const { return refusal_; }
+    void refuse(std::string why) { refusal_ = std::move(why); }
+
+    // Every value and key may cost a line of its own in the write-back: indentation for its
+    // depth, punctuation and a number printed longer than it was written.
+    bool charge(std::size_t depth, std::size_t textBytes) {
+        constexpr std::size_t kPerLineOverhead = 32;
+        const std::size_t cost = 4 * depth + kPerLineOverhead + textBytes;
+        if (cost > writeBudget_ - spent_) {
+            refusal_ = "the document would grow out of proportion when written back";
+            return false;
+        }
+        spent_ += cost;
+        return true;
+    }
+
+    // A container opened at `depth` (the number of containers around it).
+    bool enter(std::size_t depth) {
+        if (depth >= kMaxNestingDepth) {
+            refusal_ = "nested deeper than " + std::to_string(kMaxNestingDepth) +
+                       " levels, more than any bindings file holds";
+            return false;
+        }
+        return charge(depth, 0);
+    }
+
+  private:
+    std::size_t writeBudget_;
+    std::size_t spent_ = 0;
+    std::string refusal_;
+};
+
+// Builds the document like the library's own DOM parser, within InputLimits.
+class BoundedDomBuilder final : public nlohmann::json_sax<json> {
+  public:
+    BoundedDomBuilder(json& root, std::size_t inputBytes) : root_(root), limits_(inputBytes) {}
+
+    const std::string& refusal() const { return limits_.refusal(); }
 
     bool null() override { return addValue(nullptr); }
     bool boolean(bool value) override { return addValue(value); }
@@ -39,7 +77,7 @@ class BoundedDomBuilder final : public nlohmann::json_sax<json> {
     bool end_array() override { return close(); }
 
     bool key(string_t& name) override {
-        if (!charge(name.size())) {
+        if (!limits_.charge(open_.size(), name.size())) {
             return false;
         }
         member_ = &(*open_.back())[name];  // a repeated key keeps its last value, as usual
@@ -48,24 +86,11 @@ class BoundedDomBuilder final : public nlohmann::json_sax<json> {
 
     bool parse_error(std::size_t /*position*/, const std::string& /*lastToken*/,
                      const nlohmann::detail::exception& error) override {
-        refusal_ = error.what();
+        limits_.refuse(error.what());
         return false;
     }
 
   private:
-    // Every value and key may cost a line of its own in the write-back: indentation for its
-    // depth, punctuation and a number printed longer than it was written.
-    bool charge(std::size_t textBytes) {
-        constexpr std::size_t kPerLineOverhead = 32;
-        const std::size_t cost = 4 * open_.size() + kPerLineOverhead + textBytes;
-        if (cost > writeBudget_ - spent_) {
-            refusal_ = "the document would grow out of proportion when written back";
-            return false;
-        }
-        spent_ += cost;
-        return true;
-    }
-
     template <typename Value>
     json* place(Value&& value) {
         if (open_.empty()) {
@@ -83,7 +108,7 @@ class BoundedDomBuilder final : public nlohmann::json_sax<json> {
 
     template <typename Value>
     bool addValue(Value&& value) {
-        if (!charge(0)) {
+        if (!limits_.charge(open_.size(), 0)) {
             return false;
         }
         place(std::forward<Value>(value));
@@ -91,12 +116,7 @@ class BoundedDomBuilder final : public nlohmann::json_sax<json> {
     }
 
     bool open(json::value_t type) {
-        if (open_.size() >= kMaxNestingDepth) {
-            refusal_ = "nested deeper than " + std::to_string(kMaxNestingDepth) +
-                       " levels, more than any bindings file holds";
-            return false;
-        }
-        if (!charge(0)) {
+        if (!limits_.enter(open_.size())) {
             return false;
         }
         open_.push_back(place(type));
@@ -111,9 +131,97 @@ class BoundedDomBuilder final : public nlohmann::json_sax<json> {
     json& root_;
     std::vector<json*> open_;  // the containers still being filled, innermost last
     json* member_ = nullptr;   // where the value after the last key goes
-    std::size_t writeBudget_;
-    std::size_t spent_ = 0;
-    std::string refusal_;
+    InputLimits limits_;
+};
+
+// Validates like BoundedDomBuilder and keeps only the outline: the root's type and the last
+// value of each watched top-level member.
+class OutlineScanner final : public nlohmann::json_sax<json> {
+  public:
+    OutlineScanner(DocumentOutline& outline, std::size_t inputBytes)
+        : outline_(outline), limits_(inputBytes) {}
+
+    const std::string& refusal() const { return limits_.refusal(); }
+
+    bool null() override { return addValue(json::value_t::null, false); }
+    bool boolean(bool value) override { return addValue(json::value_t::boolean, value); }
+    bool number_integer(number_integer_t /*value*/) override {
+        return addValue(json::value_t::number_integer, false);
+    }
+    bool number_unsigned(number_unsigned_t /*value*/) override {
+        return addValue(json::value_t::number_unsigned, false);
+    }
+    bool number_float(number_float_t /*value*/, const string_t& /*text*/) override {
+        return addValue(json::value_t::number_float, false);
+    }
+    bool string(string_t& /*value*/) override { return addValue(json::value_t::string, false); }
+    bool binary(binary_t& /*value*/) override { return addValue(json::value_t::binary, false); }
+
+    bool start_object(std::size_t /*elements*/) override { return open(json::value_t::object); }
+    bool end_object() override { return close(); }
+    bool start_array(std::size_t /*elements*/) override { return open(json::value_t::array); }
+    bool end_array() override { return close(); }
+
+    bool key(string_t& name) override {
+        if (!limits_.charge(depth_, name.size())) {
+            return false;
+        }
+        pending_ = depth_ == 1 ? watchedMember(name) : nullptr;
+        return true;
+    }
+
+    bool parse_error(std::size_t /*position*/, const std::string& /*lastToken*/,
+                     const nlohmann::detail::exception& error) override {
+        limits_.refuse(error.what());
+        return false;
+    }
+
+  private:
+    bool* watchedMember(const std::string& name) {
+        for (auto& [key, isTrue] : outline_.watched) {
+            if (key == name) {
+                return &isTrue;
+            }
+        }
+        return nullptr;
+    }
+
+    // The value after a key is the very next event, so it settles the pending member.
+    void note(json::value_t type, bool isTrue) {
+        if (depth_ == 0) {
+            outline_.type = type;
+        } else if (pending_ != nullptr) {
+            *pending_ = isTrue;
+            pending_ = nullptr;
+        }
+    }
+
+    bool addValue(json::value_t type, bool isTrue) {
+        if (!limits_.charge(depth_, 0)) {
+            return false;
+        }
+        note(type, isTrue);
+        return true;
+    }
+
+    bool open(json::value_t type) {
+        if (!limits_.enter(depth_)) {
+            return false;
+        }
+        note(type, false);
+        ++depth_;
+        return true;
+    }
+
+    bool close() {
+        --depth_;
+        return true;
+    }
+
+    DocumentOutline& outline_;
+    std::size_t depth_ = 0;    // the containers open around the next event
+    bool* pending_ = nullptr;  // the watched member the next value belongs to
+    InputLimits limits_;
 };
 
 // What Windows PowerShell 5's ">" writes: UTF-16 with a byte order mark, or without one, where
@@ -127,6 +235,22 @@ bool looksLikeUtf16(const std::string& bytes) {
     return start == "\xFF\xFE" || start == "\xFE\xFF" || ((start[0] == '\0') != (start[1] == '\0'));
 }
 
+// Runs the parser over `text` with one of the bounded handlers; on failure `cause` says why,
+// in the same words whichever handler ran.
+template <typename Handler>
+bool parseBounded(const std::string& text, Handler& handler, std::string& cause) {
+    // Not strict: only the first complete value counts, whatever follows it. Comments are a
+    // syntax error.
+    if (json::sax_parse(text, &handler, json::input_format_t::json, /*strict=*/false,
+                        /*ignore_comments=*/false)) {
+        return true;
+    }
+    // The parser would quote the bytes it stopped at, which need not be text at all.
+    cause = looksLikeUtf16(text) ? "the file is UTF-16 text; the runtime reads UTF-8"
+                                 : ValidUtf8(handler.refusal());
+    return false;
+}
+
 }  // namespace
 
 bool LoadJsonFile(const std::filesystem::path& path, JsonFile& out, std::string& cause) {
@@ -136,38 +260,63 @@ bool LoadJsonFile(const std::filesystem::path& path, JsonFile& out, std::string&
 
 bool LoadJsonFile(const std::filesystem::path& path, JsonFile& out, std::string& cause,
                   LoadFailure& failure) {
-    failure = LoadFailure::kNone;
-    out.bytes.clear();
-    if (std::error_code ec = platform::ReadWholeFile(path, kMaxFileBytes, out.bytes)) {
-        failure = LoadFailure::kRead;
-        if (ec == std::errc::file_too_large) {
-            cause = "larger than " + std::to_string(kMaxFileBytes >> 20) +
-                    " MiB, more than any bindings file holds";
-        } else {
-            cause = ValidUtf8(platform::ErrorText(ec));
-        }
+    failure = LoadFailure::kRead;
+    if (!ReadJsonBytes(path, out.bytes, cause)) {
         return false;
     }
+    failure = LoadFailure::kParse;
     if (!ParseJsonText(out.bytes, out.document, cause)) {
-        failure = LoadFailure::kParse;
         return false;
     }
+    failure = LoadFailure::kNone;
     return true;
+}
+
+bool ReadJsonBytes(const std::filesystem::path& path, std::string& bytes, std::string& cause) {
+    bytes.clear();
+    std::error_code ec = platform::ReadWholeFile(path, kMaxFileBytes, bytes);
+    if (ec == std::errc::file_too_large) {
+        cause = "larger than " + std::to_string(kMaxFileBytes >> 20) +
+                " MiB, more than any bindings file holds";
+    } else if (ec) {
+        cause = ValidUtf8(platform::ErrorText(ec));
+    }
+    return !ec;
 }
 
 bool ParseJsonText(const std::string& text, nlohmann::json& document, std::string& cause) {
     json parsed;
     BoundedDomBuilder builder(parsed, text.size());
-    // Not strict: only the first complete value counts, whatever follows it. Comments are a
-    // syntax error.
-    if (!json::sax_parse(text, &builder, json::input_format_t::json, /*strict=*/false,
-                         /*ignore_comments=*/false)) {
-        // The parser would quote the bytes it stopped at, which need not be text at all.
-        cause = looksLikeUtf16(text) ? "the file is UTF-16 text; the runtime reads UTF-8"
-                                     : ValidUtf8(builder.refusal());
+    if (!parseBounded(text, builder, cause)) {
         return false;
     }
     document = std::move(parsed);
+    return true;
+}
+
+bool ScanJsonText(const std::string& text, const std::vector<std::string_view>& watchedKeys,
+                  DocumentOutline& outline, std::string& cause) {
+    outline = DocumentOutline();
+    for (std::string_view key : watchedKeys) {
+        outline.watched.emplace_back(key, false);
+    }
+    OutlineScanner scanner(outline, text.size());
+    return parseBounded(text, scanner, cause);
+}
+
+bool ScanJsonFile(const std::filesystem::path& path,
+                  const std::vector<std::string_view>& watchedKeys, DocumentOutline& outline,
+                  std::string& cause, LoadFailure& failure) {
+    std::string bytes;
+    failure = LoadFailure::kRead;
+    if (!ReadJsonBytes(path, bytes, cause)) {
+        return false;
+    }
+    failure = LoadFailure::kParse;
+    if (!ScanJsonText(bytes, watchedKeys, outline, cause)) {
+        return false;
+    }
+    failure = LoadFailure::kNone;
     return true;
 }
 
@@ -177,6 +326,18 @@ bool HasMarker(const nlohmann::json& doc, const char* key) {
     }
     const auto member = doc.find(key);
     return member != doc.end() && member->is_boolean() && member->get<bool>();
+}
+
+bool HasMarker(const DocumentOutline& outline, std::string_view key) {
+    if (outline.type != json::value_t::object) {
+        return false;
+    }
+    for (const auto& [watchedKey, isTrue] : outline.watched) {
+        if (watchedKey == key) {
+            return isTrue;
+        }
+    }
+    return false;
 }
 
 }  // namespace vexlor

@@ -5,6 +5,9 @@
 #include <cstddef>
 #include <filesystem>
 #include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -42,8 +45,32 @@ bool LoadJsonFile(const std::filesystem::path& path, JsonFile& out, std::string&
 // Parses `text` as LoadJsonFile parses a file's bytes, within the same limits.
 bool ParseJsonText(const std::string& text, nlohmann::json& document, std::string& cause);
 
+// Reads `path` as LoadJsonFile does, without parsing it: the same size limit, the same causes.
+bool ReadJsonBytes(const std::filesystem::path& path, std::string& bytes, std::string& cause);
+
+// What a validating read learns of a document without building it: the type of its value and,
+// for each watched key, whether the top-level member of that name is the boolean true. A
+// repeated member counts by its last value, as in the built document.
+struct DocumentOutline {
+    nlohmann::json::value_t type = nlohmann::json::value_t::null;
+    std::vector<std::pair<std::string_view, bool>> watched;
+};
+
+// Validates `text` exactly as ParseJsonText does (the same limits, verdicts and causes) but
+// builds nothing, so deciding from a few top-level members costs no memory per value.
+bool ScanJsonText(const std::string& text, const std::vector<std::string_view>& watchedKeys,
+                  DocumentOutline& outline, std::string& cause);
+
+// As LoadJsonFile, with a validating read in place of the built document.
+bool ScanJsonFile(const std::filesystem::path& path,
+                  const std::vector<std::string_view>& watchedKeys, DocumentOutline& outline,
+                  std::string& cause, LoadFailure& failure);
+
 // True when `doc` is an object whose member `key` is the boolean true. Never adds a member.
 bool HasMarker(const nlohmann::json& doc, const char* key);
+
+// The same for a document known by its outline; `key` must be one of its watched keys.
+bool HasMarker(const DocumentOutline& outline, std::string_view key);
 
 }  // namespace vexlor
 

@@ -17,13 +17,13 @@ enum class Verdict { kOurs, kNotOurs, kUnknown };
 // A file that parses without a marker, or not at all, is not ours; one that cannot be read
 // is not ours either, as far as this cleanup goes, but it may be.
 Verdict examine(const fs::path& candidate) {
-    JsonFile file;
+    DocumentOutline outline;
     std::string cause;
     LoadFailure failure = LoadFailure::kNone;
-    if (!LoadJsonFile(candidate, file, cause, failure)) {
+    if (!ScanJsonFile(candidate, MarkerKeys(), outline, cause, failure)) {
         return failure == LoadFailure::kRead ? Verdict::kUnknown : Verdict::kNotOurs;
     }
-    return CarriedMarker(file.document) != nullptr ? Verdict::kOurs : Verdict::kNotOurs;
+    return CarriedMarker(outline) != nullptr ? Verdict::kOurs : Verdict::kNotOurs;
 }
 
 enum class Cleaned { kNothing, kRemoved, kLeftOurs };
@@ -63,6 +63,18 @@ const char* CarriedMarker(const nlohmann::json& doc) {
         return kMarkerKey;
     }
     return HasLegacyMarker(doc) ? kLegacyMarkerKey : nullptr;
+}
+
+const std::vector<std::string_view>& MarkerKeys() {
+    static const std::vector<std::string_view> keys = {kMarkerKey, kLegacyMarkerKey};
+    return keys;
+}
+
+const char* CarriedMarker(const DocumentOutline& outline) {
+    if (HasMarker(outline, kMarkerKey)) {
+        return kMarkerKey;
+    }
+    return HasMarker(outline, kLegacyMarkerKey) ? kLegacyMarkerKey : nullptr;
 }
 
 std::array<fs::path, 2> LegacyProfilePaths(const fs::path& bindingsDir,

@@ -6,9 +6,12 @@
 #include <array>
 #include <filesystem>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
+#include "json_file.h"
 #include "vexlor/bindings.h"
 
 namespace vexlor {
@@ -19,6 +22,12 @@ bool HasLegacyMarker(const nlohmann::json& doc);
 // The marker key that makes `doc` ours: the current one when it is set to true, else the
 // legacy one when that is; nullptr for a document that carries neither.
 const char* CarriedMarker(const nlohmann::json& doc);
+
+// Both marker keys, for a validating read (ScanJsonText) that CarriedMarker can judge.
+const std::vector<std::string_view>& MarkerKeys();
+
+// CarriedMarker for a document read without building it, watching MarkerKeys().
+const char* CarriedMarker(const DocumentOutline& outline);
 
 // "vrcompositor_bindings_<type>.json" and "<type>_profile.json" in `bindingsDir`: the files an
 // older release wrote for `controllerType`.

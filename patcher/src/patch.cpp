@@ -1,8 +1,12 @@
+#include <algorithm>
+#include <functional>
 #include <string>
+#include <string_view>
 
 #include "file_ops.h"
 #include "inject.h"
 #include "json_file.h"
+#include "legacy.h"
 #include "log.h"
 #include "names.h"
 #include "operations.h"
@@ -104,17 +108,47 @@ bool ensureBackup(const Backup& backup, const fs::path& dir, const std::string& 
     return true;
 }
 
-// Reads the file and makes its patched form; false, with the reason logged, for a file the
-// patch leaves alone. `patchedBytes` stays empty for a file that is already patched.
-bool preparePatch(const fs::path& target, const std::string& fileText, JsonFile& file,
-                  std::string& patchedBytes, const Logger& log) {
+// Whether the bytes hold the marker's name as a patch writes it. Only then is a validating
+// read worth making before the document is built: a file already patched is decided without
+// building anything, and a file to patch is parsed once. A name written with escapes is not
+// seen here, and the built document finds it.
+bool mayCarryMarker(const std::string& bytes) {
+    const std::string_view name = kMarkerKey;
+    const std::boyer_moore_horspool_searcher searcher(name.begin(), name.end());
+    return std::search(bytes.begin(), bytes.end(), searcher) != bytes.end();
+}
+
+// Reads the file and tells whether it is already patched, building the document only when it
+// is not; false, with the reason logged, for a file that cannot be read or parsed.
+bool readForPatch(const fs::path& target, const std::string& fileText, JsonFile& file,
+                  bool& alreadyPatched, const Logger& log) {
     std::string cause;
-    if (!LoadJsonFile(target, file, cause)) {
+    bool ok = ReadJsonBytes(target, file.bytes, cause);
+    alreadyPatched = false;
+    if (ok && mayCarryMarker(file.bytes)) {
+        DocumentOutline outline;
+        ok = ScanJsonText(file.bytes, MarkerKeys(), outline, cause);
+        alreadyPatched = ok && HasMarker(outline, kMarkerKey);
+    }
+    if (ok && !alreadyPatched) {
+        ok = ParseJsonText(file.bytes, file.document, cause);
+        alreadyPatched = ok && HasMarker(file.document, kMarkerKey);
+    }
+    if (!ok) {
         LogFormatted(log, "Vexlor[patch]: failed to parse %s: %s\n", fileText.c_str(),
                      cause.c_str());
+    }
+    return ok;
+}
+
+// Reads the file and makes its patched form in `file.document`; false, with the reason
+// logged, for a file the patch leaves alone.
+bool preparePatch(const fs::path& target, const std::string& fileText, JsonFile& file,
+                  bool& alreadyPatched, const Logger& log) {
+    if (!readForPatch(target, fileText, file, alreadyPatched, log)) {
         return false;
     }
-    if (HasMarker(file.document, kMarkerKey)) {
+    if (alreadyPatched) {
         return true;
     }
     if (!file.document.is_object() && !file.document.is_null()) {
@@ -123,11 +157,6 @@ bool preparePatch(const fs::path& target, const std::string& fileText, JsonFile&
         return false;
     }
     InjectBindings(file.document);
-    if (!SerializeForWriting(file.document, patchedBytes, cause)) {
-        LogFormatted(log, "Vexlor[patch]: tmp write failed for %s: %s\n",
-                     platform::DisplayPath(target).c_str(), cause.c_str());
-        return false;
-    }
     return true;
 }
 
@@ -156,24 +185,32 @@ Step patchOnce(const fs::path& dir, const Logger& log) {
         return Step::kFailed;
     }
     JsonFile read;
-    std::string patchedBytes;
-    if (!preparePatch(target, fileText, read, patchedBytes, log)) {
+    bool alreadyPatched = false;
+    if (!preparePatch(target, fileText, read, alreadyPatched, log)) {
         return Step::kFailed;
     }
-    if (patchedBytes.empty()) {
+    if (alreadyPatched) {
         LogFormatted(log, "Vexlor[patch]: generic_hmd bindings already patched\n");
         return Step::kDone;
     }
-    // Refused before the backup, so that a patch that cannot be written changes nothing.
+    // Refused before anything is written, so that a patch that cannot be written changes
+    // nothing.
     if (std::error_code refusal = platform::CheckMayReplace(target)) {
         LogFormatted(log, "Vexlor[patch]: rename to %s failed: %s\n", fileText.c_str(),
                      platform::ErrorText(refusal).c_str());
         return Step::kFailed;
     }
-    if (!ensureBackup({SiblingPath(file, kBackupSuffix), target}, dir, read.bytes, log)) {
-        return Step::kFailed;
-    }
-    const ReplaceResult written = ReplaceFileContents(target, patchedBytes, &read.bytes);
+    // The patched file is written before the backup is made: a document that cannot be
+    // written (too large, say) is refused without leaving a backup behind, and the file is
+    // still replaced only once its original bytes are safe.
+    const Backup backup{SiblingPath(file, kBackupSuffix), target};
+    const ReplaceResult written =
+        ReplaceFileContents(target, SerializedForWriting(read.document), &read.bytes, [&] {
+            // Written out, the document is let go before the target is read once more for
+            // the check before the rename: the two never take memory at the same time.
+            read.document = nlohmann::json();
+            return ensureBackup(backup, dir, read.bytes, log);
+        });
     if (written.failedStep == ReplaceStep::kChanged) {
         return Step::kChanged;
     }

@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -38,6 +39,17 @@ std::error_code RemoveStaleEntry(const fs::path& path);
 // owner) before any byte is written, so a replacement never widens access. On failure a partly
 // written file may remain at `path`; the caller removes it.
 std::error_code WriteNewFileDurably(const fs::path& path, std::string_view bytes,
+                                    const fs::path& modelFile);
+
+// Where the pieces of a new file's contents go, in order; an error stops the writing.
+using ByteSink = std::function<std::error_code(std::string_view piece)>;
+// Produces a file's contents into the sink it is given, returning the sink's first error or
+// its own; a large document can so be written without ever being held whole in memory.
+using ContentWriter = std::function<std::error_code(const ByteSink& sink)>;
+
+// WriteNewFileDurably with the contents produced piece by piece while the file is written.
+// An error `content` returns fails the call like a failed write.
+std::error_code WriteNewFileDurably(const fs::path& path, const ContentWriter& content,
                                     const fs::path& modelFile);
 
 // Renames `from` over `to`, replacing any file there in one step. Transient refusals by other

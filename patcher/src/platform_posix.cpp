@@ -187,6 +187,12 @@ std::error_code RemoveStaleEntry(const fs::path& path) {
 
 std::error_code WriteNewFileDurably(const fs::path& path, std::string_view bytes,
                                     const fs::path& modelFile) {
+    return WriteNewFileDurably(
+        path, [bytes](const ByteSink& sink) { return sink(bytes); }, modelFile);
+}
+
+std::error_code WriteNewFileDurably(const fs::path& path, const ContentWriter& content,
+                                    const fs::path& modelFile) {
     // O_EXCL never follows a link: anything planted at the path since it was cleared makes
     // the open fail rather than write through it.
     FileDescriptor fd(openRetrying(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0666));
@@ -196,7 +202,8 @@ std::error_code WriteNewFileDurably(const fs::path& path, std::string_view bytes
     if (std::error_code ec = takeAccessFrom(fd.get(), modelFile)) {
         return ec;
     }
-    if (std::error_code ec = writeAll(fd.get(), bytes)) {
+    if (std::error_code ec =
+            content([&](std::string_view piece) { return writeAll(fd.get(), piece); })) {
         return ec;
     }
     if (std::error_code ec = syncRetrying(fd.get())) {

@@ -339,6 +339,12 @@ std::error_code RemoveStaleEntry(const fs::path& path) {
 // takes the attributes above.
 std::error_code WriteNewFileDurably(const fs::path& path, std::string_view bytes,
                                     const fs::path& modelFile) {
+    return WriteNewFileDurably(
+        path, [bytes](const ByteSink& sink) { return sink(bytes); }, modelFile);
+}
+
+std::error_code WriteNewFileDurably(const fs::path& path, const ContentWriter& content,
+                                    const fs::path& modelFile) {
     // CREATE_NEW with the reparse-point flag acts on a planted link itself and fails because
     // the name exists, instead of writing through the link.
     Handle file(::CreateFileW(systemPath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
@@ -349,7 +355,8 @@ std::error_code WriteNewFileDurably(const fs::path& path, std::string_view bytes
     if (std::error_code ec = takeAttributesOf(file.get(), modelFile)) {
         return ec;
     }
-    if (std::error_code ec = writeAll(file.get(), bytes)) {
+    if (std::error_code ec =
+            content([&](std::string_view piece) { return writeAll(file.get(), piece); })) {
         return ec;
     }
     if (!::FlushFileBuffers(file.get())) {

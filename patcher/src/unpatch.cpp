@@ -77,12 +77,12 @@ void cleanUp(const Files& f, const Logger& log) {
     }
 }
 
-// Writes `bytes` over the bindings file if it still holds `readBytes`, reporting a failure
+// Writes `content` over the bindings file if it still holds `readBytes`, reporting a failure
 // as a write-back does.
-Step writeUndo(const Files& f, const std::string& bytes, const std::string& readBytes,
+Step writeUndo(const Files& f, const ContentProducer& content, const std::string& readBytes,
                const Logger& log) {
     const bool noted = noteCleanupOwed(f, log);
-    const ReplaceResult written = ReplaceFileContents(f.target, bytes, &readBytes);
+    const ReplaceResult written = ReplaceFileContents(f.target, content, &readBytes);
     Step step = Step::kChanged;
     if (written.failedStep != ReplaceStep::kChanged) {
         step = ReportWriteBack(written, f.target, log) ? Step::kUndone : Step::kFailed;
@@ -119,14 +119,7 @@ void undoInjectedContent(json& doc, const json& original) {
 Step undoInPlace(const Files& f, json doc, const json& original, const std::string& readBytes,
                  const Logger& log) {
     undoInjectedContent(doc, original);
-    std::string bytes;
-    std::string cause;
-    if (!SerializeForWriting(doc, bytes, cause)) {
-        LogFormatted(log, "Vexlor[patch]: tmp write failed for %s: %s\n",
-                     platform::DisplayPath(f.target).c_str(), cause.c_str());
-        return Step::kFailed;
-    }
-    return writeUndo(f, bytes, readBytes, log);
+    return writeUndo(f, SerializedForWriting(doc), readBytes, log);
 }
 
 Step restore(const Files& f, const std::string& backupBytes, const std::string& readBytes,
