@@ -1,6 +1,7 @@
 #include <exception>
 #include <string>
 
+#include "failure.h"
 #include "file_ops.h"
 #include "json_file.h"
 #include "log.h"
@@ -29,11 +30,13 @@ bool SerializeForWriting(const nlohmann::json& j, std::string& out, std::string&
     try {
         out = j.dump(4, ' ', false, nlohmann::json::error_handler_t::strict);
     } catch (const std::exception& e) {
+        NoteFailure(FailureKind::kNotJson);  // text that is not UTF-8, which JSON must be
         cause = e.what();
         return false;
     }
     // What the patcher writes it must be able to read back.
     if (out.size() > kMaxFileBytes) {
+        NoteFailure(FailureKind::kTooLarge);
         cause = "the document would be larger than " + std::to_string(kMaxFileBytes >> 20) +
                 " MiB, more than any bindings file holds";
         std::string().swap(out);

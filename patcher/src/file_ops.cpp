@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "failure.h"
 #include "json_file.h"
 #include "log.h"
 #include "names.h"
@@ -27,9 +28,11 @@ bool stillHolds(const fs::path& target, const std::string& readBytes) {
 // interrupted run left at its name first.
 ReplaceResult writeTemporary(const fs::path& temp, std::string_view bytes, const fs::path& target) {
     if (std::error_code ec = platform::RemoveStaleEntry(temp)) {
+        NoteSystemFailure(ec, FailureKind::kDirectoryNotWritable, FailureKind::kOther);
         return {ReplaceStep::kWrite, ec, temp};
     }
     if (std::error_code ec = platform::WriteNewFileDurably(temp, bytes, target)) {
+        NoteSystemFailure(ec, FailureKind::kDirectoryNotWritable, FailureKind::kOther);
         return {ReplaceStep::kWrite, ec, {}};
     }
     return {};
@@ -56,6 +59,7 @@ Presence LookFor(const fs::path& path, const char* tag, const Logger& log) {
     std::error_code ec;
     const Presence presence = QueryPresence(path, ec);
     if (presence == Presence::kUnknown) {
+        NoteSystemFailure(ec, FailureKind::kNotReadable, FailureKind::kNotReadable);
         LogFormatted(log, "%scannot check %s: %s\n", tag, platform::DisplayPath(path).c_str(),
                      platform::ErrorText(ec).c_str());
     }
@@ -75,11 +79,13 @@ bool ResolveWriteTarget(const fs::path& file, const fs::path& dir, const char* t
         ec = platform::CheckSameOwner(dir, target, sameOwner);
     }
     if (ec) {
+        NoteSystemFailure(ec, FailureKind::kNotReadable, FailureKind::kNotReadable);
         LogFormatted(log, "%scannot check %s: %s\n", tag, platform::DisplayPath(file).c_str(),
                      platform::ErrorText(ec).c_str());
         return false;
     }
     if (!sameOwner) {
+        NoteFailure(FailureKind::kForeignLink);
         LogFormatted(log,
                      "%s%s links to %s, which belongs to another user than the directory "
                      "-- leaving alone\n",
@@ -97,6 +103,7 @@ void SetBeforeReplaceHookForTesting(std::function<void(const fs::path& target)> 
 ReplaceResult ReplaceFileContents(const fs::path& target, std::string_view bytes,
                                   const std::string* readBytes) {
     if (std::error_code ec = platform::CheckMayReplace(target)) {
+        NoteSystemFailure(ec, FailureKind::kReadOnly, FailureKind::kOther);
         return {ReplaceStep::kRename, ec, {}};
     }
     const fs::path temp = SiblingPath(target, kTempSuffix);
@@ -110,6 +117,7 @@ ReplaceResult ReplaceFileContents(const fs::path& target, std::string_view bytes
         if (readBytes != nullptr && !stillHolds(target, *readBytes)) {
             result = {ReplaceStep::kChanged, {}, {}};
         } else if (std::error_code ec = platform::ReplaceFile(temp, target)) {
+            NoteSystemFailure(ec, FailureKind::kDirectoryNotWritable, FailureKind::kOther);
             result = {ReplaceStep::kRename, ec, {}};
         } else {
             // The rename has happened, so the temporary file is gone either way.

@@ -28,8 +28,10 @@ DirectoryState examineDirectory(const fs::path& dir, std::string& detail) {
 
 BindingsFileReport classifyDocument(const nlohmann::json& document) {
     BindingsFileReport report;
+    // The patch takes null as an empty object, so such a file is patchable, not foreign.
     if (!document.is_object()) {
-        report.state = BindingsFileState::kNotObject;
+        report.state =
+            document.is_null() ? BindingsFileState::kNotPatched : BindingsFileState::kNotObject;
         report.jsonType = document.type_name();
     } else if (const char* marker = CarriedMarker(document)) {
         report.state = std::string(marker) == kMarkerKey ? BindingsFileState::kPatched

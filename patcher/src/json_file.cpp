@@ -3,6 +3,7 @@
 #include <utility>
 #include <vector>
 
+#include "failure.h"
 #include "platform.h"
 #include "utf8.h"
 
@@ -22,6 +23,7 @@ class BoundedDomBuilder final : public nlohmann::json_sax<json> {
         : root_(root), writeBudget_(kWriteGrowthAllowance + kMaxWriteGrowthFactor * inputBytes) {}
 
     const std::string& refusal() const { return refusal_; }
+    bool overLimit() const { return overLimit_; }
 
     bool null() override { return addValue(nullptr); }
     bool boolean(bool value) override { return addValue(value); }
@@ -60,6 +62,7 @@ class BoundedDomBuilder final : public nlohmann::json_sax<json> {
         const std::size_t cost = 4 * open_.size() + kPerLineOverhead + textBytes;
         if (cost > writeBudget_ - spent_) {
             refusal_ = "the document would grow out of proportion when written back";
+            overLimit_ = true;
             return false;
         }
         spent_ += cost;
@@ -94,6 +97,7 @@ class BoundedDomBuilder final : public nlohmann::json_sax<json> {
         if (open_.size() >= kMaxNestingDepth) {
             refusal_ = "nested deeper than " + std::to_string(kMaxNestingDepth) +
                        " levels, more than any bindings file holds";
+            overLimit_ = true;
             return false;
         }
         if (!charge(0)) {
@@ -114,7 +118,16 @@ class BoundedDomBuilder final : public nlohmann::json_sax<json> {
     std::size_t writeBudget_;
     std::size_t spent_ = 0;
     std::string refusal_;
+    bool overLimit_ = false;
 };
+
+// What a text that failed to parse tells its reader.
+FailureKind parseFailureKind(const std::string& text, const BoundedDomBuilder& builder) {
+    if (text.find_first_not_of(" \t\r\n") == std::string::npos) {
+        return FailureKind::kEmpty;
+    }
+    return builder.overLimit() ? FailureKind::kTooLarge : FailureKind::kNotJson;
+}
 
 // What Windows PowerShell 5's ">" writes: UTF-16 with a byte order mark, or without one, where
 // each character of the JSON syntax, all ASCII, comes with a NUL byte. A JSON text in UTF-8
@@ -140,6 +153,9 @@ bool LoadJsonFile(const std::filesystem::path& path, JsonFile& out, std::string&
     out.bytes.clear();
     if (std::error_code ec = platform::ReadWholeFile(path, kMaxFileBytes, out.bytes)) {
         failure = LoadFailure::kRead;
+        NoteSystemFailure(
+            ec, FailureKind::kNotReadable,
+            ec == std::errc::file_too_large ? FailureKind::kTooLarge : FailureKind::kNotReadable);
         if (ec == std::errc::file_too_large) {
             cause = "larger than " + std::to_string(kMaxFileBytes >> 20) +
                     " MiB, more than any bindings file holds";
@@ -162,6 +178,7 @@ bool ParseJsonText(const std::string& text, nlohmann::json& document, std::strin
     // syntax error.
     if (!json::sax_parse(text, &builder, json::input_format_t::json, /*strict=*/false,
                          /*ignore_comments=*/false)) {
+        NoteFailure(parseFailureKind(text, builder));
         // The parser would quote the bytes it stopped at, which need not be text at all.
         cause = looksLikeUtf16(text) ? "the file is UTF-16 text; the runtime reads UTF-8"
                                      : ValidUtf8(builder.refusal());

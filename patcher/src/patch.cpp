@@ -1,5 +1,8 @@
 #include <string>
 
+#include <vector>
+
+#include "failure.h"
 #include "file_ops.h"
 #include "inject.h"
 #include "json_file.h"
@@ -58,6 +61,7 @@ bool backupExists(const fs::path& backup, const fs::path& dir, std::string& prob
 std::string writeBackup(const Backup& backup, const std::string& originalBytes) {
     const fs::path temp = SiblingPath(backup.path, kTempSuffix);
     if (std::error_code ec = platform::RemoveStaleEntry(temp)) {
+        NoteSystemFailure(ec, FailureKind::kDirectoryNotWritable, FailureKind::kBackupFailed);
         return "cannot clear the stale temporary file " + platform::DisplayPath(temp) + ": " +
                platform::ErrorText(ec);
     }
@@ -68,9 +72,11 @@ std::string writeBackup(const Backup& backup, const std::string& originalBytes) 
     // On success too: a move that had to link may leave the temporary name beside the backup.
     platform::RemoveFile(temp);
     if (ec) {
+        NoteSystemFailure(ec, FailureKind::kDirectoryNotWritable, FailureKind::kBackupFailed);
         return platform::ErrorText(ec);
     }
     if (std::error_code syncError = platform::SyncDirectoryOf(backup.path)) {
+        NoteSystemFailure(syncError, FailureKind::kBackupFailed, FailureKind::kBackupFailed);
         return "could not flush " + platform::DisplayPath(backup.path) +
                " to storage: " + platform::ErrorText(syncError);
     }
@@ -80,11 +86,26 @@ std::string writeBackup(const Backup& backup, const std::string& originalBytes) 
 // The file is replaced only once its original bytes are safe: a backup already in place, or
 // one made now. A backup temporary file an interrupted run left once the backup exists would
 // otherwise stay for good.
+// Whether a backup is in place already; false, with the reason logged, when something else
+// stands at its name.
+bool findBackup(const fs::path& backup, const fs::path& dir, bool& exists, const Logger& log) {
+    std::string problem;
+    exists = backupExists(backup, dir, problem);
+    if (!problem.empty()) {
+        NoteFailure(FailureKind::kBackupFailed);
+        LogFormatted(log, "Vexlor[patch]: backup write failed: %s\n", problem.c_str());
+    }
+    return problem.empty();
+}
+
 bool ensureBackup(const Backup& backup, const fs::path& dir, const std::string& originalBytes,
                   const Logger& log) {
-    std::string problem;
+    bool exists = false;
+    if (!findBackup(backup.path, dir, exists, log)) {
+        return false;
+    }
     const fs::path backupTemp = SiblingPath(backup.path, kTempSuffix);
-    if (backupExists(backup.path, dir, problem)) {
+    if (exists) {
         if (std::error_code leftover = platform::RemoveFile(backupTemp)) {
             LogFormatted(log, "Vexlor[patch]: could not remove %s: %s\n",
                          platform::DisplayPath(backupTemp).c_str(),
@@ -92,42 +113,12 @@ bool ensureBackup(const Backup& backup, const fs::path& dir, const std::string& 
         }
         return true;
     }
-    if (problem.empty()) {
-        problem = writeBackup(backup, originalBytes);
-    }
-    if (!problem.empty()) {
+    if (const std::string problem = writeBackup(backup, originalBytes); !problem.empty()) {
         LogFormatted(log, "Vexlor[patch]: backup write failed: %s\n", problem.c_str());
         return false;
     }
     LogFormatted(log, "Vexlor[patch]: backed up original to %s\n",
                  platform::DisplayPath(backup.path).c_str());
-    return true;
-}
-
-// Reads the file and makes its patched form; false, with the reason logged, for a file the
-// patch leaves alone. `patchedBytes` stays empty for a file that is already patched.
-bool preparePatch(const fs::path& target, const std::string& fileText, JsonFile& file,
-                  std::string& patchedBytes, const Logger& log) {
-    std::string cause;
-    if (!LoadJsonFile(target, file, cause)) {
-        LogFormatted(log, "Vexlor[patch]: failed to parse %s: %s\n", fileText.c_str(),
-                     cause.c_str());
-        return false;
-    }
-    if (HasMarker(file.document, kMarkerKey)) {
-        return true;
-    }
-    if (!file.document.is_object() && !file.document.is_null()) {
-        LogFormatted(log, "Vexlor[patch]: %s is not a JSON object -- leaving alone\n",
-                     fileText.c_str());
-        return false;
-    }
-    InjectBindings(file.document);
-    if (!SerializeForWriting(file.document, patchedBytes, cause)) {
-        LogFormatted(log, "Vexlor[patch]: tmp write failed for %s: %s\n",
-                     platform::DisplayPath(target).c_str(), cause.c_str());
-        return false;
-    }
     return true;
 }
 
@@ -137,6 +128,7 @@ bool locateBindingsFile(const fs::path& dir, const fs::path& file, const Logger&
                         fs::path& target) {
     switch (LookFor(file, kTag, log)) {
         case Presence::kAbsent:
+            NoteFailure(FailureKind::kMissing);
             LogFormatted(log, "Vexlor[patch]: generic_hmd bindings missing at %s\n",
                          platform::DisplayPath(file).c_str());
             return false;
@@ -148,40 +140,101 @@ bool locateBindingsFile(const fs::path& dir, const fs::path& file, const Logger&
     return ResolveWriteTarget(file, dir, kTag, log, target);
 }
 
+// Everything a patch settles before it writes anything; the plan shows the same facts.
+struct Prepared {
+    fs::path target;
+    JsonFile read;              // `read.document` is patched in place
+    std::string patchedBytes;   // empty for a file that is already patched
+    std::vector<bool> setHeld;  // per kInjectedActionSets: the file held it before the patch
+    bool heldLegacyMarker = false;
+};
+
+void recordWhatChanges(const nlohmann::json& doc, Prepared& p) {
+    const auto bindings = doc.is_object() ? doc.find(kBindingsKey) : doc.end();
+    const bool hasBindings = doc.is_object() && bindings != doc.end() && bindings->is_object();
+    for (const char* actionSet : kInjectedActionSets) {
+        p.setHeld.push_back(hasBindings && bindings->contains(actionSet));
+    }
+    p.heldLegacyMarker = doc.is_object() && doc.contains(kLegacyMarkerKey);
+}
+
+// Reads the file, makes its patched form and checks it may be replaced; false, with the
+// reason logged, for a file the patch leaves alone or cannot write.
+bool preparePatch(const fs::path& dir, const fs::path& file, Prepared& p, const Logger& log) {
+    const std::string fileText = platform::DisplayPath(file);
+    std::string cause;
+    if (!locateBindingsFile(dir, file, log, p.target)) {
+        return false;
+    }
+    if (!LoadJsonFile(p.target, p.read, cause)) {
+        LogFormatted(log, "Vexlor[patch]: failed to parse %s: %s\n", fileText.c_str(),
+                     cause.c_str());
+        return false;
+    }
+    nlohmann::json& doc = p.read.document;
+    if (HasMarker(doc, kMarkerKey)) {
+        return true;
+    }
+    if (!doc.is_object() && !doc.is_null()) {
+        NoteFailure(FailureKind::kNotObject);
+        LogFormatted(log, "Vexlor[patch]: %s is not a JSON object -- leaving alone\n",
+                     fileText.c_str());
+        return false;
+    }
+    recordWhatChanges(doc, p);
+    InjectBindings(doc);
+    if (!SerializeForWriting(doc, p.patchedBytes, cause)) {
+        LogFormatted(log, "Vexlor[patch]: tmp write failed for %s: %s\n",
+                     platform::DisplayPath(p.target).c_str(), cause.c_str());
+        return false;
+    }
+    // Refused before the backup, so that a patch that cannot be written changes nothing.
+    if (std::error_code refusal = platform::CheckMayReplace(p.target)) {
+        NoteSystemFailure(refusal, FailureKind::kReadOnly, FailureKind::kOther);
+        LogFormatted(log, "Vexlor[patch]: rename to %s failed: %s\n", fileText.c_str(),
+                     platform::ErrorText(refusal).c_str());
+        return false;
+    }
+    return true;
+}
+
 Step patchOnce(const fs::path& dir, const Logger& log) {
     const fs::path file = dir / kBindingsFileName;
-    const std::string fileText = platform::DisplayPath(file);
-    fs::path target;
-    if (!locateBindingsFile(dir, file, log, target)) {
+    Prepared p;
+    if (!preparePatch(dir, file, p, log)) {
         return Step::kFailed;
     }
-    JsonFile read;
-    std::string patchedBytes;
-    if (!preparePatch(target, fileText, read, patchedBytes, log)) {
-        return Step::kFailed;
-    }
-    if (patchedBytes.empty()) {
+    if (p.patchedBytes.empty()) {
         LogFormatted(log, "Vexlor[patch]: generic_hmd bindings already patched\n");
         return Step::kDone;
     }
-    // Refused before the backup, so that a patch that cannot be written changes nothing.
-    if (std::error_code refusal = platform::CheckMayReplace(target)) {
-        LogFormatted(log, "Vexlor[patch]: rename to %s failed: %s\n", fileText.c_str(),
-                     platform::ErrorText(refusal).c_str());
+    if (!ensureBackup({SiblingPath(file, kBackupSuffix), p.target}, dir, p.read.bytes, log)) {
         return Step::kFailed;
     }
-    if (!ensureBackup({SiblingPath(file, kBackupSuffix), target}, dir, read.bytes, log)) {
-        return Step::kFailed;
-    }
-    const ReplaceResult written = ReplaceFileContents(target, patchedBytes, &read.bytes);
+    const ReplaceResult written = ReplaceFileContents(p.target, p.patchedBytes, &p.read.bytes);
     if (written.failedStep == ReplaceStep::kChanged) {
         return Step::kChanged;
     }
-    if (!ReportWriteBack(written, target, log)) {
+    if (!ReportWriteBack(written, p.target, log)) {
         return Step::kFailed;
     }
-    LogFormatted(log, "Vexlor[patch]: patched %s\n", fileText.c_str());
+    LogFormatted(log, "Vexlor[patch]: patched %s\n", platform::DisplayPath(file).c_str());
     return Step::kDone;
+}
+
+// The messages a plan collects: the last one says why the patch would fail.
+Logger keepLastMessage(std::string& last) {
+    return [&last](const char* message) { last = message; };
+}
+
+void planChanges(const Prepared& p, PatchPlan& plan) {
+    for (std::size_t i = 0; i < p.setHeld.size(); ++i) {
+        (p.setHeld[i] ? plan.replacedActionSets : plan.addedActionSets)
+            .push_back(kInjectedActionSets[i]);
+    }
+    if (p.heldLegacyMarker) {
+        plan.removedMarkers.push_back(kLegacyMarkerKey);
+    }
 }
 
 }  // namespace
@@ -201,7 +254,34 @@ bool PatchBindingsDirectory(const fs::path& bindingsDir, const Logger& log) {
                  "Vexlor[patch]: %s kept changing while it was being patched (another program "
                  "is writing it); it was not changed\n",
                  platform::DisplayPath(bindingsDir / kBindingsFileName).c_str());
+    NoteFailure(FailureKind::kKeptChanging);
     return false;
+}
+
+PatchPlan PlanPatchGenericHmdBindingsFile(const fs::path& bindingsDir) {
+    FailureScope scope;
+    PatchPlan plan;
+    const fs::path file = bindingsDir / kBindingsFileName;
+    const fs::path backup = SiblingPath(file, kBackupSuffix);
+    plan.bindingsFile = platform::DisplayPath(file);
+    const Logger keep = keepLastMessage(plan.detail);
+    Prepared p;
+    bool backupInPlace = false;
+    if (!preparePatch(bindingsDir, file, p, keep) ||
+        (!p.patchedBytes.empty() && !findBackup(backup, bindingsDir, backupInPlace, keep))) {
+        plan.failure = scope.Result(false);
+        return plan;
+    }
+    if (p.patchedBytes.empty()) {
+        plan.decision = PatchDecision::kAlreadyPatched;
+        return plan;
+    }
+    if (!backupInPlace) {
+        plan.backupToMake = platform::DisplayPath(backup);
+    }
+    plan.decision = PatchDecision::kPatch;
+    planChanges(p, plan);
+    return plan;
 }
 
 }  // namespace vexlor
