@@ -8,7 +8,7 @@ packages=(
   clang libclang-rt-14-dev lld
   strace util-linux e2fsprogs
   mingw-w64 wine wine64
-  zip unzip dpkg-dev file
+  zip unzip dpkg-dev file man-db
   python3
 )
 
