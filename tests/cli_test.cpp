@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -229,6 +230,24 @@ TEST(CliFailures, EndWithOnePlainLineAfterTheLibrarysOwn) {
             EXPECT_EQ(ReadBytes(dir / kBindingsName), c.bytes) << c.what;
         }
     }
+}
+
+// A full disk, met for real on a small file system of its own.
+TEST(CliFailures, AFullDiskIsSaidInPlainWords) {
+    TempDir mountPoint;
+    const std::string where = Arg(mountPoint.path());
+    if (std::system(("mount -t tmpfs -o size=64k vexlor-full " + where + " 2>/dev/null").c_str())) {
+        GTEST_SKIP() << "cannot mount a small tmpfs here (needs root and mount rights)";
+    }
+    WriteBytes(mountPoint / kBindingsName, "{\"pad\": \"" + std::string(40000, 'x') + "\"}");
+    const ProcessResult r = Tool({"patch", where, "--quiet"});
+    std::system(("umount " + where).c_str());
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err.rfind("vexlor-bindings: patch failed: the disk is full; the bindings file was "
+                          "not changed. Free some space and try again.\n",
+                          0),
+              0u)
+        << r.err;
 }
 
 TEST(CliFailures, AnUnparsableBackupStopsTheUndoInPlace) {

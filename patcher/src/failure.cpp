@@ -1,7 +1,5 @@
 #include "failure.h"
 
-#include "platform.h"
-
 namespace vexlor {
 
 namespace {
@@ -33,7 +31,11 @@ void NoteFailure(FailureKind kind) {
 }
 
 void NoteSystemFailure(const std::error_code& ec, FailureKind denied, FailureKind otherwise) {
-    switch (platform::ClassifyError(ec)) {
+    NoteErrorClass(platform::ClassifyError(ec), denied, otherwise);
+}
+
+void NoteErrorClass(platform::ErrorClass error, FailureKind denied, FailureKind otherwise) {
+    switch (error) {
         case platform::ErrorClass::kDenied:
             NoteFailure(denied);
             return;

@@ -5,6 +5,7 @@
 
 #include <system_error>
 
+#include "platform.h"
 #include "vexlor/bindings.h"
 
 namespace vexlor {
@@ -35,6 +36,9 @@ void NoteFailure(FailureKind kind);
 // read depends on the step), a full disk kNoSpace, a file another program holds kInUse;
 // anything else is `otherwise`.
 void NoteSystemFailure(const std::error_code& ec, FailureKind denied, FailureKind otherwise);
+
+// As above, for an error already classified.
+void NoteErrorClass(platform::ErrorClass error, FailureKind denied, FailureKind otherwise);
 
 }  // namespace vexlor
 

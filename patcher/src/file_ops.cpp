@@ -117,7 +117,8 @@ ReplaceResult ReplaceFileContents(const fs::path& target, std::string_view bytes
         if (readBytes != nullptr && !stillHolds(target, *readBytes)) {
             result = {ReplaceStep::kChanged, {}, {}};
         } else if (std::error_code ec = platform::ReplaceFile(temp, target)) {
-            NoteSystemFailure(ec, FailureKind::kDirectoryNotWritable, FailureKind::kOther);
+            NoteErrorClass(platform::ClassifyReplaceError(ec), FailureKind::kDirectoryNotWritable,
+                           FailureKind::kOther);
             result = {ReplaceStep::kRename, ec, {}};
         } else {
             // The rename has happened, so the temporary file is gone either way.

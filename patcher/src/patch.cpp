@@ -222,11 +222,6 @@ Step patchOnce(const fs::path& dir, const Logger& log) {
     return Step::kDone;
 }
 
-// The messages a plan collects: the last one says why the patch would fail.
-Logger keepLastMessage(std::string& last) {
-    return [&last](const char* message) { last = message; };
-}
-
 void planChanges(const Prepared& p, PatchPlan& plan) {
     for (std::size_t i = 0; i < p.setHeld.size(); ++i) {
         (p.setHeld[i] ? plan.replacedActionSets : plan.addedActionSets)
@@ -264,7 +259,7 @@ PatchPlan PlanPatchGenericHmdBindingsFile(const fs::path& bindingsDir) {
     const fs::path file = bindingsDir / kBindingsFileName;
     const fs::path backup = SiblingPath(file, kBackupSuffix);
     plan.bindingsFile = platform::DisplayPath(file);
-    const Logger keep = keepLastMessage(plan.detail);
+    const Logger keep = KeepLastMessage(plan.detail);
     Prepared p;
     bool backupInPlace = false;
     if (!preparePatch(bindingsDir, file, p, keep) ||

@@ -110,6 +110,11 @@ enum class ErrorClass {
 
 ErrorClass ClassifyError(const std::error_code& ec);
 
+// The same for a failed ReplaceFile. Windows answers "access denied" to a rename over a file
+// another program holds open, and a read-only file is refused before (CheckMayReplace), so
+// there that answer means kHeldByAnother.
+ErrorClass ClassifyReplaceError(const std::error_code& ec);
+
 // The system's own message text for an error reported by this layer or by std::filesystem,
 // as UTF-8.
 std::string ErrorText(const std::error_code& ec);

@@ -349,6 +349,10 @@ ErrorClass ClassifyError(const std::error_code& ec) {
     return ErrorClass::kOther;
 }
 
+ErrorClass ClassifyReplaceError(const std::error_code& ec) {
+    return ClassifyError(ec);
+}
+
 std::string ErrorText(const std::error_code& ec) {
     return ec.message();
 }

@@ -549,6 +549,13 @@ ErrorClass ClassifyError(const std::error_code& ec) {
     return ErrorClass::kOther;
 }
 
+ErrorClass ClassifyReplaceError(const std::error_code& ec) {
+    if (ec.category() == std::system_category() && ec.value() == ERROR_ACCESS_DENIED) {
+        return ErrorClass::kHeldByAnother;
+    }
+    return ClassifyError(ec);
+}
+
 std::string ErrorText(const std::error_code& ec) {
     // The system's own text for these reads "Sharing violation" in places, which says little
     // to someone who only sees that a patch failed.

@@ -329,12 +329,6 @@ Step unpatchOnce(const Files& f, const Logger& log) {
     return Step::kFailed;
 }
 
-// The messages a plan collects: the last one tells why the unpatch would fail or leave the
-// file alone.
-Logger keepLastMessage(std::string& last) {
-    return [&last](const char* message) { last = message; };
-}
-
 // Whether the write a restore or an undo ends with would be refused: the same check the
 // replacement makes first.
 bool mayReplace(const Reading& r, std::string& detail) {
@@ -418,7 +412,7 @@ UnpatchPlan PlanUnpatchGenericHmdBindingsFile(const fs::path& bindingsDir) {
     Reading r;
     r.files = filesIn(bindingsDir);
     plan.bindingsFile = platform::DisplayPath(r.files.file);
-    const Route route = chooseRoute(r, keepLastMessage(plan.detail));
+    const Route route = chooseRoute(r, KeepLastMessage(plan.detail));
     if (route == Route::kFail || (route != Route::kNothingToDo && route != Route::kLeaveAlone &&
                                   !mayReplace(r, plan.detail))) {
         plan.failure = scope.Result(false);
