@@ -1,6 +1,5 @@
 #include "command_line.h"
 
-#include <optional>
 #include <utility>
 
 namespace vexlor::cli {
@@ -8,14 +7,10 @@ namespace vexlor::cli {
 namespace {
 
 std::optional<Command> commandNamed(const std::string& word) {
-    if (word == "patch") {
-        return Command::kPatch;
-    }
-    if (word == "unpatch") {
-        return Command::kUnpatch;
-    }
-    if (word == "status") {
-        return Command::kStatus;
+    for (Command command : {Command::kPatch, Command::kUnpatch, Command::kStatus}) {
+        if (word == CommandName(command)) {
+            return command;
+        }
     }
     return std::nullopt;
 }
@@ -30,8 +25,24 @@ struct Words {
     bool version = false;
     bool quiet = false;
     bool json = false;
+    bool dryRun = false;
     std::string unknownOption;
 };
+
+// Sets the flag `arg` names; false for an option the program does not have.
+bool takeOption(const std::string& arg, Words& words) {
+    const std::pair<const char*, bool Words::*> options[] = {
+        {"--help", &Words::help},   {"-h", &Words::help},     {"--version", &Words::version},
+        {"--quiet", &Words::quiet}, {"--json", &Words::json}, {"--dry-run", &Words::dryRun},
+    };
+    for (const auto& [name, flag] : options) {
+        if (arg == name) {
+            words.*flag = true;
+            return true;
+        }
+    }
+    return false;
+}
 
 Words splitOptions(const std::vector<std::string>& args) {
     Words words;
@@ -41,15 +52,7 @@ Words splitOptions(const std::vector<std::string>& args) {
             words.positional.push_back(arg);
         } else if (arg == "--") {
             optionsEnded = true;
-        } else if (arg == "--help") {
-            words.help = true;
-        } else if (arg == "--version") {
-            words.version = true;
-        } else if (arg == "--quiet") {
-            words.quiet = true;
-        } else if (arg == "--json") {
-            words.json = true;
-        } else if (words.unknownOption.empty()) {
+        } else if (!takeOption(arg, words) && words.unknownOption.empty()) {
             words.unknownOption = arg;
         }
     }
@@ -62,13 +65,65 @@ ParseResult usageError(std::string problem) {
     return result;
 }
 
-ParseResult informational(Command command) {
+ParseResult informational(Command command, std::optional<Command> topic = std::nullopt) {
     ParseResult result;
     result.invocation.command = command;
+    result.invocation.helpTopic = topic;
     return result;
 }
 
+// "help [COMMAND]", and "--help" or "-h" anywhere: the help of the command named first, if any.
+ParseResult helpRequest(const Words& words) {
+    const bool helpWord = !words.positional.empty() && words.positional[0] == "help";
+    const std::size_t topicAt = helpWord ? 1 : 0;
+    if (words.positional.size() <= topicAt) {
+        return informational(Command::kHelp);
+    }
+    const std::optional<Command> topic = commandNamed(words.positional[topicAt]);
+    if (helpWord && !topic) {
+        return usageError("unknown command '" + words.positional[topicAt] + "'");
+    }
+    if (helpWord && words.positional.size() > 2) {
+        return usageError("unexpected argument '" + words.positional[2] + "'");
+    }
+    return informational(Command::kHelp, topic);
+}
+
+// The checks on a command's words once the command is known.
+std::string commandProblem(Command command, const Words& words) {
+    const std::string name = CommandName(command);
+    if (words.positional.size() < 2) {
+        return "'" + name + "' needs the bindings directory";
+    }
+    if (words.positional.size() > 2) {
+        return "unexpected argument '" + words.positional[2] + "'";
+    }
+    if (words.json && command != Command::kStatus) {
+        return "--json applies to 'status' only";
+    }
+    if (words.dryRun && command == Command::kStatus) {
+        return "--dry-run applies to 'patch' and 'unpatch' only";
+    }
+    return "";
+}
+
 }  // namespace
+
+const char* CommandName(Command command) {
+    switch (command) {
+        case Command::kPatch:
+            return "patch";
+        case Command::kUnpatch:
+            return "unpatch";
+        case Command::kStatus:
+            return "status";
+        case Command::kHelp:
+            return "help";
+        case Command::kVersion:
+            break;
+    }
+    return "version";
+}
 
 ParseResult ParseCommandLine(const std::vector<std::string>& args) {
     const Words words = splitOptions(args);
@@ -76,8 +131,8 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
         return usageError("unknown option '" + words.unknownOption + "'");
     }
     // Asking for help or the version is always answered, whatever else the line holds.
-    if (words.help) {
-        return informational(Command::kHelp);
+    if (words.help || (!words.positional.empty() && words.positional[0] == "help")) {
+        return helpRequest(words);
     }
     if (words.version) {
         return informational(Command::kVersion);
@@ -89,47 +144,12 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
     if (!command) {
         return usageError("unknown command '" + words.positional[0] + "'");
     }
-    if (words.positional.size() < 2) {
-        return usageError("'" + words.positional[0] + "' needs the bindings directory");
-    }
-    if (words.positional.size() > 2) {
-        return usageError("unexpected argument '" + words.positional[2] + "'");
-    }
-    if (words.json && *command != Command::kStatus) {
-        return usageError("--json applies to 'status' only");
+    if (std::string problem = commandProblem(*command, words); !problem.empty()) {
+        return usageError(std::move(problem));
     }
     ParseResult result;
-    result.invocation = {*command, words.positional[1], words.quiet, words.json};
+    result.invocation = {*command, words.positional[1], words.quiet, words.json, words.dryRun, {}};
     return result;
-}
-
-std::string UsageText() {
-    return "usage: vexlor-bindings patch   BINDINGS_DIR [--quiet]\n"
-           "       vexlor-bindings unpatch BINDINGS_DIR [--quiet]\n"
-           "       vexlor-bindings status  BINDINGS_DIR [--json]\n"
-           "       vexlor-bindings --help | --version\n";
-}
-
-std::string HelpText() {
-    return UsageText() +
-           "\n"
-           "Patches the VR compositor's vrcompositor_bindings_generic_hmd.json in\n"
-           "BINDINGS_DIR, undoes the patch, or reports the directory's state.\n"
-           "\n"
-           "  patch     add the bindings; the original is saved once as\n"
-           "            vrcompositor_bindings_generic_hmd.json.vexlor_backup\n"
-           "  unpatch   restore the backup, or remove what the patch added, and remove\n"
-           "            legacy lighthouse_hmd profile files an older release wrote\n"
-           "  status    report the bindings file, the backup, leftover temporary files and\n"
-           "            legacy profile files, one per line, without changing anything\n"
-           "\n"
-           "  --quiet   do not print the patcher's messages (normally on standard error)\n"
-           "  --json    print the status as one JSON object on standard output\n"
-           "  --help    print this text\n"
-           "  --version print the program's version\n"
-           "\n"
-           "Exit status: 0 done (status: reported); 1 the operation failed (status: the\n"
-           "directory is missing or not a directory); 2 the command line was wrong.\n";
 }
 
 }  // namespace vexlor::cli

@@ -2,6 +2,7 @@
 #ifndef VEXLOR_CLI_COMMAND_LINE_H_
 #define VEXLOR_CLI_COMMAND_LINE_H_
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,8 @@ struct Invocation {
     std::string bindingsDir;  // UTF-8, exactly as given
     bool quiet = false;
     bool json = false;
+    bool dryRun = false;
+    std::optional<Command> helpTopic;  // kHelp: the command asked about, if any
 };
 
 // Either an invocation or the reason the command line makes no sense.
@@ -26,10 +29,14 @@ struct ParseResult {
 // can still be named.
 ParseResult ParseCommandLine(const std::vector<std::string>& args);
 
+// The command a word names ("patch", ...), for messages.
+const char* CommandName(Command command);
+
 // The short synopsis shown with every usage error.
 std::string UsageText();
-// The synopsis with what each command does and what its exit status means.
-std::string HelpText();
+// The synopsis with what each command does and what its exit status means; with a topic,
+// that command's own help.
+std::string HelpText(std::optional<Command> topic = std::nullopt);
 
 }  // namespace vexlor::cli
 

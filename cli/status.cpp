@@ -25,7 +25,9 @@ std::string bindingsText(const BindingsFileReport& fact) {
         case BindingsFileState::kPatchedLegacy:
             return "patched by an older release (" + fact.marker + ")";
         case BindingsFileState::kNotPatched:
-            return "not patched";
+            return fact.jsonType.empty()
+                       ? "not patched"
+                       : "not patched (" + fact.jsonType + ", which the patch makes an object)";
     }
     return "unknown";
 }
@@ -89,14 +91,16 @@ json bindingsJson(const BindingsFileReport& fact) {
             out["detail"] = fact.detail;
             break;
         case BindingsFileState::kNotObject:
-            out["type"] = fact.jsonType;
+        case BindingsFileState::kNotPatched:
+            if (!fact.jsonType.empty()) {
+                out["type"] = fact.jsonType;
+            }
             break;
         case BindingsFileState::kPatched:
         case BindingsFileState::kPatchedLegacy:
             out["marker"] = fact.marker;
             break;
         case BindingsFileState::kMissing:
-        case BindingsFileState::kNotPatched:
             break;
     }
     return out;

@@ -1,9 +1,13 @@
 #include "tool.h"
 
+#include <filesystem>
+#include <string>
 #include <string_view>
 
 #include "arguments.h"
 #include "command_line.h"
+#include "dry_run.h"
+#include "failure_text.h"
 #include "status.h"
 #include "vexlor/bindings.h"
 
@@ -24,17 +28,16 @@ Logger loggerFor(const Invocation& invocation, std::ostream& err) {
     };
 }
 
-int exitFor(bool succeeded) {
-    return succeeded ? kExitSuccess : kExitFailure;
+// patch, unpatch and status refuse a directory in the same words.
+bool directoryUsable(const BindingsInspection& seen, std::ostream& err) {
+    const std::string problem = DirectoryProblem(seen);
+    if (!problem.empty()) {
+        err << "vexlor-bindings: error: " << problem << "\n";
+    }
+    return problem.empty();
 }
 
-int runStatus(const Invocation& invocation, std::ostream& out, std::ostream& err) {
-    const BindingsInspection status =
-        InspectGenericHmdBindingsFile(PathFromUtf8(invocation.bindingsDir));
-    if (const std::string problem = DirectoryProblem(status); !problem.empty()) {
-        err << "vexlor-bindings: error: " << problem << "\n";
-        return kExitFailure;
-    }
+int runStatus(const BindingsInspection& status, const Invocation& invocation, std::ostream& out) {
     if (invocation.json) {
         // A directory name that is not valid UTF-8 is shown with replacement characters
         // rather than making the whole report fail.
@@ -46,24 +49,83 @@ int runStatus(const Invocation& invocation, std::ostream& out, std::ostream& err
     return kExitSuccess;
 }
 
+// A plan that would fail reports why as the operation itself would, through the logger.
+FailureKind planFailure(FailureKind failure, const std::string& detail, const Logger& log) {
+    if (log && !detail.empty()) {
+        log(detail.c_str());
+    }
+    return failure;
+}
+
+FailureKind dryRun(const Invocation& invocation, const std::filesystem::path& dir,
+                   const Logger& log, std::ostream& out) {
+    if (invocation.command == Command::kPatch) {
+        const PatchPlan plan = PlanPatchGenericHmdBindingsFile(dir);
+        if (plan.decision == PatchDecision::kWouldFail) {
+            return planFailure(plan.failure, plan.detail, log);
+        }
+        out << DescribePatchPlan(plan);
+        return FailureKind::kNone;
+    }
+    const UnpatchPlan plan = PlanUnpatchGenericHmdBindingsFile(dir);
+    if (plan.decision == UnpatchDecision::kWouldFail) {
+        return planFailure(plan.failure, plan.detail, log);
+    }
+    out << DescribeUnpatchPlan(plan);
+    return FailureKind::kNone;
+}
+
+FailureKind operate(const Invocation& invocation, const std::filesystem::path& dir,
+                    const Logger& log, std::ostream& out) {
+    FailureKind failure = FailureKind::kNone;
+    if (invocation.dryRun) {
+        failure = dryRun(invocation, dir, log, out);
+    } else if (invocation.command == Command::kPatch) {
+        PatchGenericHmdBindingsFile(dir, log, failure);
+    } else {
+        UnpatchGenericHmdBindingsFile(dir, log, failure);
+    }
+    return failure;
+}
+
+// After the patcher's own lines, a failure ends with one plain line; --quiet silences only
+// the former, since a failure status with no reason leaves the user nothing to act on.
+int runOperation(const Invocation& invocation, std::ostream& out, std::ostream& err) {
+    const std::filesystem::path dir = PathFromUtf8(invocation.bindingsDir);
+    const FailureKind failure = operate(invocation, dir, loggerFor(invocation, err), out);
+    if (failure == FailureKind::kNone) {
+        return kExitSuccess;
+    }
+    // Looked at only now: a run that succeeds does not pay for a second read of the file.
+    const BindingsInspection after = InspectGenericHmdBindingsFile(dir);
+    const FailureContext context{invocation.command, invocation.dryRun,
+                                 after.backup.state == FilePresence::kPresent};
+    err << FailureLine(failure, context) << std::flush;
+    return kExitFailure;
+}
+
 int runCommand(const Invocation& invocation, std::ostream& out, std::ostream& err) {
     switch (invocation.command) {
         case Command::kPatch:
-            return exitFor(PatchGenericHmdBindingsFile(PathFromUtf8(invocation.bindingsDir),
-                                                       loggerFor(invocation, err)));
         case Command::kUnpatch:
-            return exitFor(UnpatchGenericHmdBindingsFile(PathFromUtf8(invocation.bindingsDir),
-                                                         loggerFor(invocation, err)));
         case Command::kStatus:
-            return runStatus(invocation, out, err);
+            break;
         case Command::kHelp:
-            out << HelpText();
+            out << HelpText(invocation.helpTopic);
             return kExitSuccess;
         case Command::kVersion:
             out << "vexlor-bindings " << VEXLOR_BINDINGS_VERSION_STRING << "\n";
             return kExitSuccess;
     }
-    return kExitFailure;
+    const std::filesystem::path dir = PathFromUtf8(invocation.bindingsDir);
+    if (invocation.command != Command::kStatus) {
+        return directoryUsable(InspectGenericHmdBindingsFile(dir, InspectionScope::kDirectoryOnly),
+                               err)
+                   ? runOperation(invocation, out, err)
+                   : kExitFailure;
+    }
+    const BindingsInspection seen = InspectGenericHmdBindingsFile(dir);
+    return directoryUsable(seen, err) ? runStatus(seen, invocation, out) : kExitFailure;
 }
 
 }  // namespace

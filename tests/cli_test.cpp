@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -161,24 +162,108 @@ TEST(CliPatch, QuietAnywhereSilencesTheMessagesButNotTheOutcome) {
     TempDir empty;
     const ProcessResult failed = Tool({"patch", Arg(empty.path()), "--quiet"});
     EXPECT_EQ(failed.exitCode, 1);
-    EXPECT_EQ(failed.err, "");
+    EXPECT_EQ(Lines(failed.err).size(), 1u) << failed.err;
+    EXPECT_EQ(failed.err.rfind("vexlor-bindings: patch failed: there is no ", 0), 0u) << failed.err;
 }
 
-TEST(CliPatch, ExitsOneWhenTheLibraryRefuses) {
-    TempDir missing;
-    const ProcessResult noFile = Tool({"patch", Arg(missing.path())});
-    EXPECT_EQ(noFile.exitCode, 1);
-    EXPECT_EQ(noFile.out, "");
-    EXPECT_EQ(noFile.err, "Vexlor[patch]: generic_hmd bindings missing at " +
-                              Shown(missing / kBindingsName) + "\n");
+// The tool as an unprivileged user, who meets the permission failures root never does.
+ProcessResult ToolAsNobody(const std::vector<std::string>& args) {
+    std::vector<std::string> line = {"--reuid=nobody", "--regid=nogroup", "--clear-groups",
+                                     VEXLOR_BINDINGS_EXE};
+    line.insert(line.end(), args.begin(), args.end());
+    return RunProcess("/usr/bin/setpriv", line);
+}
 
-    TempDir array;
-    WriteBytes(array / kBindingsName, "[1, 2]");
-    const ProcessResult notObject = Tool({"patch", Arg(array.path())});
-    EXPECT_EQ(notObject.exitCode, 1);
-    EXPECT_EQ(notObject.err, "Vexlor[patch]: " + Shown(array / kBindingsName) +
-                                 " is not a JSON object -- leaving alone\n");
-    EXPECT_EQ(ReadBytes(array / kBindingsName), "[1, 2]");
+// After the library's own line, unchanged, a failure ends with one plain line.
+TEST(CliFailures, EndWithOnePlainLineAfterTheLibrarysOwn) {
+    struct Case {
+        const char* command;
+        const char* bytes;  // nullptr: no bindings file
+        fs::perms file, dir;
+        bool asNobody;
+        const char* what;
+    };
+    const fs::perms rw = fs::perms::owner_read | fs::perms::owner_write;
+    const fs::perms all = fs::perms::all,
+                    open = fs::perms::all & ~fs::perms::group_write & ~fs::perms::others_write;
+    const std::string deep = std::string(100, '[') + std::string(100, ']');
+    const Case cases[] = {
+        {"patch", nullptr, rw, open, false,
+         "there is no vrcompositor_bindings_generic_hmd.json in the directory"},
+        {"patch", "[1, 2]", rw, open, false, "the bindings file holds JSON, but not an object"},
+        {"patch", " \n", rw, open, false, "the bindings file is empty"},
+        {"patch", "{\"a\":", rw, open, false, "the bindings file is not JSON"},
+        {"patch", deep.c_str(), rw, open, false,
+         "the file is too large or too deeply nested for a bindings file"},
+        {"patch", "{}", fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read, all,
+         true, "the bindings file is read-only"},
+        {"patch", "{}", all, open, true, "the bindings directory is not writable"},
+        {"unpatch", "{\"vexlor_patched_v2\": true}",
+         fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read, all, true,
+         "the bindings file is read-only"},
+    };
+#if defined(_WIN32)
+    const bool setprivThere = false;  // wine would find the build machine's
+#else
+    const bool setprivThere = fs::exists("/usr/bin/setpriv");
+#endif
+    for (const Case& c : cases) {
+        if (c.asNobody && !setprivThere) {
+            continue;  // Windows, or a system without setpriv
+        }
+        TempDir dir;
+        if (c.bytes != nullptr) {
+            WriteBytes(dir / kBindingsName, c.bytes);
+            fs::permissions(dir / kBindingsName, c.file);
+        }
+        fs::permissions(dir.path(), c.dir);
+        const std::vector<std::string> args = {c.command, Arg(dir.path())};
+        const ProcessResult r = c.asNobody ? ToolAsNobody(args) : Tool(args);
+        fs::permissions(dir.path(), fs::perms::all);
+        const std::vector<std::string> lines = Lines(r.err);
+        EXPECT_EQ(r.exitCode, 1) << c.what << r.err;
+        ASSERT_EQ(lines.size(), 2u) << c.what << r.err;
+        EXPECT_EQ(lines[0].rfind(std::string("Vexlor["), 0), 0u) << r.err;
+        EXPECT_EQ(lines[1].rfind(std::string("vexlor-bindings: ") + c.command +
+                                     " failed: " + c.what + "; nothing was changed. ",
+                                 0),
+                  0u)
+            << r.err;
+        EXPECT_EQ(ListDir(dir.path()).size(), c.bytes != nullptr ? 1u : 0u) << c.what;
+        if (c.bytes != nullptr) {
+            EXPECT_EQ(ReadBytes(dir / kBindingsName), c.bytes) << c.what;
+        }
+    }
+}
+
+// A full disk, met for real on a small file system of its own.
+TEST(CliFailures, AFullDiskIsSaidInPlainWords) {
+    TempDir mountPoint;
+    const std::string where = Arg(mountPoint.path());
+    if (std::system(("mount -t tmpfs -o size=64k vexlor-full " + where + " 2>/dev/null").c_str())) {
+        GTEST_SKIP() << "cannot mount a small tmpfs here (needs root and mount rights)";
+    }
+    WriteBytes(mountPoint / kBindingsName, "{\"pad\": \"" + std::string(40000, 'x') + "\"}");
+    const ProcessResult r = Tool({"patch", where, "--quiet"});
+    std::system(("umount " + where).c_str());
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err.rfind("vexlor-bindings: patch failed: the disk is full; the bindings file was "
+                          "not changed. Free some space and try again.\n",
+                          0),
+              0u)
+        << r.err;
+}
+
+TEST(CliFailures, AnUnparsableBackupStopsTheUndoInPlace) {
+    TempDir dir;
+    WriteBytes(dir / kBindingsName, "{\"vexlor_patched_v2\": true, \"mine\": 1}");
+    WriteBytes(dir / kBackupName, "{");
+    const ProcessResult r = Tool({"unpatch", Arg(dir.path()), "--quiet"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err,
+              "vexlor-bindings: unpatch failed: the backup does not parse, so there is no "
+              "original to go back to; nothing was changed. Repair or remove the backup, "
+              "then run unpatch again.\n");
 }
 
 TEST(CliUnpatch, RestoresTheOriginalAndExitsZeroWhenThereIsNothingToDo) {
@@ -258,6 +343,8 @@ TEST(CliStatus, NamesEveryStateOfTheBindingsFile) {
         {"{\"vexlor_patched_v2\": \"yes\"}", "bindings file: not patched", "not_patched"},
         {"[1, 2]", "bindings file: not a JSON object (array)", "not_object"},
         {"\"text\"", "bindings file: not a JSON object (string)", "not_object"},
+        {"null", "bindings file: not patched (null, which the patch makes an object)",
+         "not_patched"},
     };
     for (const Case& c : cases) {
         TempDir dir;
@@ -267,6 +354,10 @@ TEST(CliStatus, NamesEveryStateOfTheBindingsFile) {
         EXPECT_EQ(LineAbout(r.out, "bindings file"), c.expectedLine) << c.content;
         EXPECT_EQ(StatusJson(dir.path())["bindings_file"]["state"], c.expectedState) << c.content;
     }
+    TempDir holdsNull;  // named patchable because the patch does take it
+    WriteBytes(holdsNull / kBindingsName, "null");
+    EXPECT_EQ(StatusJson(holdsNull.path())["bindings_file"]["type"], "null");
+    EXPECT_EQ(Tool({"patch", Arg(holdsNull.path())}).exitCode, 0);
 }
 
 TEST(CliStatus, TellsUnreadableFromNotJson) {
@@ -387,20 +478,25 @@ TEST(CliStatus, ChangesNothingInTheDirectory) {
     }
 }
 
-TEST(CliStatus, ExitsOneForADirectoryThatIsNotThere) {
+TEST(CliStatus, EveryCommandExitsOneForADirectoryThatIsNotThere) {
     TempDir dir;
     const fs::path missing = dir / "missing";
-    const ProcessResult r = Tool({"status", Arg(missing)});
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "vexlor-bindings: error: no such directory: " + Shown(missing) + "\n");
-    EXPECT_FALSE(fs::exists(missing));
-
     WriteBytes(dir / "plain", "");
-    const ProcessResult file = Tool({"status", Arg(dir / "plain"), "--json"});
-    EXPECT_EQ(file.exitCode, 1);
-    EXPECT_EQ(file.out, "");
-    EXPECT_EQ(file.err, "vexlor-bindings: error: not a directory: " + Shown(dir / "plain") + "\n");
+    for (const char* command : {"status", "patch", "unpatch"}) {
+        const ProcessResult r = Tool({command, Arg(missing)});
+        EXPECT_EQ(r.exitCode, 1) << command;
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, "vexlor-bindings: error: no such directory: " + Shown(missing) + "\n");
+        EXPECT_FALSE(fs::exists(missing));
+
+        const ProcessResult file = Tool({command, Arg(dir / "plain"), "--dry-run"});
+        EXPECT_EQ(file.exitCode, std::string(command) == "status" ? 2 : 1) << command;
+        const ProcessResult plain = Tool({command, Arg(dir / "plain")});
+        EXPECT_EQ(plain.exitCode, 1) << command;
+        EXPECT_EQ(plain.err,
+                  "vexlor-bindings: error: not a directory: " + Shown(dir / "plain") + "\n");
+    }
+    EXPECT_EQ(ListDir(dir.path()), std::vector<std::string>{"plain"});
 }
 
 // Runs once platform::TryLockDirectory takes a real hold; skipped while it is a stub.
@@ -459,6 +555,9 @@ TEST(CliUsage, BadCommandLinesExitTwoWithTheUsageOnStandardError) {
         {"status", Arg(dir.path()), "extra"},
         {"patch", Arg(dir.path()), "--force"},
         {"unpatch", Arg(dir.path()), "--json"},
+        {"status", Arg(dir.path()), "--dry-run"},
+        {"help", "frobnicate"},
+        {"help", "patch", "extra"},
         {"--quiet"},
     };
     for (const std::vector<std::string>& args : badLines) {
@@ -487,7 +586,19 @@ TEST(CliUsage, HelpAndVersionGoToStandardOutput) {
     EXPECT_EQ(help.err, "");
     EXPECT_EQ(help.out.rfind("usage: vexlor-bindings patch   BINDINGS_DIR", 0), 0u) << help.out;
     EXPECT_NE(help.out.find("Exit status:"), std::string::npos);
-    EXPECT_EQ(Tool({"status", "--help"}).out, help.out);
+    for (const std::vector<std::string>& same : {std::vector<std::string>{"-h"}, {"help"}}) {
+        EXPECT_EQ(Tool(same).out, help.out) << same[0];
+    }
+    for (const std::string command : {"patch", "unpatch", "status"}) {
+        const ProcessResult own = Tool({"help", command});
+        EXPECT_EQ(own.exitCode, 0);
+        EXPECT_EQ(own.out.rfind("usage: vexlor-bindings " + command + " BINDINGS_DIR", 0), 0u);
+        for (const std::vector<std::string>& form : {std::vector<std::string>{command, "--help"},
+                                                     {command, "-h"},
+                                                     {command, "/home/me/bindings", "-h"}}) {
+            EXPECT_EQ(Tool(form).out, own.out) << command;
+        }
+    }
 
     const ProcessResult version = Tool({"--version"});
     EXPECT_EQ(version.exitCode, 0);
@@ -499,6 +610,109 @@ TEST(CliUsage, HelpAndVersionGoToStandardOutput) {
     EXPECT_FALSE(number.empty());
     EXPECT_EQ(number.find_first_not_of("0123456789."), std::string::npos) << number;
 }
+
+// Replaces each "FILE" and "BACKUP" in `lines` with that file of `dir`, as the tool shows it.
+std::string PlanText(const std::vector<std::string>& lines, const fs::path& dir) {
+    std::string text;
+    for (std::string line : lines) {
+        for (const auto& [word, name] :
+             {std::pair{"BACKUP", kBackupName}, {"FILE", kBindingsName}}) {
+            if (const auto at = line.find(word); at != std::string::npos) {
+                line.replace(at, std::string(word).size(), Shown(dir / name));
+            }
+        }
+        text += line + "\n";
+    }
+    return text;
+}
+
+// A dry run holds no lock, changes no byte or timestamp, and names what the real run does.
+TEST(CliDryRun, SaysWhatTheRealRunDoesAndChangesNothing) {
+    struct Case {
+        const char* command;
+        const char* prepare;  // "patch": patched first; "edit": then changed by hand
+        std::vector<std::string> plan;
+        const char* realRunSays;
+    };
+    const Case cases[] = {
+        {"patch",
+         "",
+         {"would save the original as BACKUP", "would add /actions/lasermouse",
+          "would add /actions/lasermouse_secondary", "would add /actions/system",
+          "would set vexlor_patched_v2", "would write FILE"},
+         "Vexlor[patch]: patched "},
+        {"patch", "patch", {"nothing to do: already patched"}, "already patched"},
+        {"unpatch", "patch", {"would restore FILE from BACKUP"}, "Vexlor[unpatch]: restored "},
+        {"unpatch",
+         "edit",
+         {"would undo the patch in place in FILE", "would remove /actions/lasermouse",
+          "would remove /actions/lasermouse_secondary", "would remove /actions/system",
+          "would remove vexlor_patched_v2", "would keep the backup BACKUP",
+          "would remove legacy profile lighthouse_hmd_profile.json"},
+         "undid the patch in place"},
+        {"unpatch", "", {"nothing to do: FILE carries no Vexlor marker"}, "leaving alone"},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        WriteBytes(dir / kBindingsName, kOriginal);
+        if (std::string(c.prepare) != "") {
+            Patched(dir.path());
+        }
+        if (std::string(c.prepare) == "edit") {
+            json edited = json::parse(ReadBytes(dir / kBindingsName));
+            edited["mine"] = 1;
+            WriteBytes(dir / kBindingsName, edited.dump());
+            WriteBytes(dir / kLegacyProfileName, "{\"vexlor_patched_v1\": true}");
+        }
+        const std::string bytes = ReadBytes(dir / kBindingsName);
+        // Held before the picture: on Windows the lock is a file in the directory.
+        platform::DirectoryLock lock;  // a dry run does not wait for it
+        ASSERT_FALSE(platform::TryLockDirectory(dir.path(), lock));
+        const std::vector<std::string> names = ListDir(dir.path());
+        const std::vector<std::string> before = MetadataPicture(dir.path(), names);
+        const ProcessResult dry = Tool({c.command, "--dry-run", Arg(dir.path())});
+        EXPECT_EQ(dry.exitCode, 0) << dry.err;
+        EXPECT_EQ(dry.out, PlanText(c.plan, dir.path()));
+        EXPECT_EQ(MetadataPicture(dir.path(), names), before) << c.command << c.prepare;
+        EXPECT_EQ(ReadBytes(dir / kBindingsName), bytes);
+        lock = platform::DirectoryLock();
+
+        const ProcessResult real = Tool({c.command, Arg(dir.path())});
+        EXPECT_EQ(real.exitCode, 0) << real.err;
+        EXPECT_NE(real.err.find(c.realRunSays), std::string::npos) << real.err;
+    }
+}
+
+#if !defined(_WIN32)
+// The help, the man page and the completion name the same commands and options.
+TEST(CliDocs, ManPagesAndCompletionLoadAndKeepInStepWithTheHelp) {
+    const fs::path source = VEXLOR_SOURCE_DIR;
+    for (const char* page : {"man/vexlor-bindings.1", "man/vexlor-verify.1"}) {
+        const ProcessResult man = RunProcess(
+            "/usr/bin/man", {"--warnings", "-E", "UTF-8", "-l", "-Tutf8", Arg(source / page)});
+        EXPECT_EQ(man.exitCode, 0) << page;
+        EXPECT_EQ(man.err, "") << page;
+        EXPECT_NE(man.out.find("User Commands"), std::string::npos) << page;
+    }
+    std::string manText = ReadBytes(source / "man/vexlor-bindings.1");
+    manText.erase(std::remove(manText.begin(), manText.end(), '\\'), manText.end());
+    const std::string completion = ReadBytes(source / "completion/vexlor-bindings.bash");
+    const std::string help = Tool({"--help"}).out;
+    std::istringstream words(help);
+    for (std::string word; words >> word;) {
+        const bool option = word.rfind("-", 0) == 0 && word.size() > 1 && word != "--";
+        if (option || word == "patch" || word == "unpatch" || word == "status" || word == "help") {
+            word.erase(word.find_last_not_of(",|") + 1);
+            EXPECT_NE(manText.find(word), std::string::npos) << word;
+            EXPECT_NE(completion.find(word), std::string::npos) << word;
+        }
+    }
+    const ProcessResult loaded =
+        RunProcess("/bin/bash", {"-c", "source \"$0\" && complete -p vexlor-bindings",
+                                 Arg(source / "completion/vexlor-bindings.bash")});
+    EXPECT_EQ(loaded.out, "complete -F _vexlor_bindings vexlor-bindings\n") << loaded.err;
+}
+#endif
 
 // Memory running out mid-read is the one failure a user can provoke from outside; it must
 // end in one line and status 1, never an abort.

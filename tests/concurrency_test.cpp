@@ -59,7 +59,10 @@ TEST(DirectoryLock, PatchWaitsForAHolderProcessUpToTheLimit) {
         }
         EXPECT_EQ(run.exitCode, 1);
         EXPECT_EQ(run.err, "Vexlor[patch]: another operation on " + Shown(d.path()) +
-                               " is still running after 10 s; nothing was changed\n");
+                               " is still running after 10 s; nothing was changed\n"
+                               "vexlor-bindings: patch failed: another vexlor-bindings run on "
+                               "this directory is still working; nothing was changed. Wait for "
+                               "it to finish and try again.\n");
         EXPECT_GE(waited, kLockWaitLimit);
         EXPECT_EQ(d.entries(), std::vector<std::string>{NameOf(d.file)});
     }

@@ -371,6 +371,9 @@ TEST(WindowsLocking, FileHeldByAnotherProgramIsWaitedForOrReportedAsInUse) {
         EXPECT_EQ(result.exitCode, refused ? 1 : 0) << result.err;
         EXPECT_EQ(ReadBytes(temp / kBindingsFile) == kOriginal, refused != (command[0] == 'u'));
         EXPECT_EQ(result.err.find(": the file is in use by another program\n") != npos, refused);
+        EXPECT_EQ(result.err.find("vexlor-bindings: patch failed: another program holds the "
+                                  "file; the bindings file was not changed. Close the VR") != npos,
+                  refused);
     }
 }
 

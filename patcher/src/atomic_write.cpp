@@ -4,6 +4,7 @@
 #include <string_view>
 #include <system_error>
 
+#include "failure.h"
 #include "file_ops.h"
 #include "json_file.h"
 #include "log.h"
@@ -78,11 +79,13 @@ std::error_code serializeInto(const nlohmann::json& j, const platform::ByteSink&
     } catch (const SerializationStopped&) {
         // What the patcher writes it must be able to read back.
         if (output->error() == std::errc::file_too_large) {
+            NoteFailure(FailureKind::kTooLarge);
             cause = "the document would be larger than " + std::to_string(kMaxFileBytes >> 20) +
                     " MiB, more than any bindings file holds";
         }
         return output->error();
     } catch (const std::exception& e) {
+        NoteFailure(FailureKind::kNotJson);  // text that is not UTF-8, which JSON must be
         cause = e.what();
         return std::make_error_code(std::errc::illegal_byte_sequence);
     }

@@ -4,6 +4,7 @@
 #include <system_error>
 #include <thread>
 
+#include "failure.h"
 #include "log.h"
 
 namespace vexlor {
@@ -36,10 +37,12 @@ bool LockForWriting(const std::filesystem::path& dir, const char* tag, const Log
     }
     const std::string dirText = platform::DisplayPath(dir);
     if (ec == std::errc::device_or_resource_busy) {
+        NoteFailure(FailureKind::kBusy);
         LogFormatted(log,
                      "%sanother operation on %s is still running after %u s; nothing was changed\n",
                      tag, dirText.c_str(), static_cast<unsigned>(kLockWaitLimit.count()));
     } else {
+        NoteSystemFailure(ec, FailureKind::kDirectoryNotWritable, FailureKind::kOther);
         LogFormatted(log, "%scannot lock %s against other operations: %s\n", tag, dirText.c_str(),
                      platform::ErrorText(ec).c_str());
     }

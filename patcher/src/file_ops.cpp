@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "failure.h"
 #include "json_file.h"
 #include "log.h"
 #include "names.h"
@@ -28,6 +29,7 @@ bool stillHolds(const fs::path& target, const std::string& readBytes) {
 ReplaceResult writeTemporary(const fs::path& temp, const ContentProducer& content,
                              const fs::path& target) {
     if (std::error_code ec = platform::RemoveStaleEntry(temp)) {
+        NoteSystemFailure(ec, FailureKind::kDirectoryNotWritable, FailureKind::kOther);
         return {ReplaceStep::kWrite, ec, temp, {}};
     }
     std::string cause;
@@ -35,6 +37,10 @@ ReplaceResult writeTemporary(const fs::path& temp, const ContentProducer& conten
         return content(sink, cause);
     };
     if (std::error_code ec = platform::WriteNewFileDurably(temp, writer, target)) {
+        // A document refused while it was written has noted why already.
+        if (cause.empty()) {
+            NoteSystemFailure(ec, FailureKind::kDirectoryNotWritable, FailureKind::kOther);
+        }
         return {ReplaceStep::kWrite, ec, {}, cause};
     }
     return {};
@@ -57,6 +63,8 @@ ReplaceResult moveIntoPlace(const fs::path& temp, const fs::path& target,
         return {ReplaceStep::kChanged, {}, {}, {}};
     }
     if (std::error_code ec = platform::ReplaceFile(temp, target)) {
+        NoteErrorClass(platform::ClassifyReplaceError(ec), FailureKind::kDirectoryNotWritable,
+                       FailureKind::kOther);
         return {ReplaceStep::kRename, ec, {}, {}};
     }
     if (std::error_code syncError = platform::SyncDirectoryOf(target)) {
@@ -86,6 +94,7 @@ Presence LookFor(const fs::path& path, const char* tag, const Logger& log) {
     std::error_code ec;
     const Presence presence = QueryPresence(path, ec);
     if (presence == Presence::kUnknown) {
+        NoteSystemFailure(ec, FailureKind::kNotReadable, FailureKind::kNotReadable);
         LogFormatted(log, "%scannot check %s: %s\n", tag, platform::DisplayPath(path).c_str(),
                      platform::ErrorText(ec).c_str());
     }
@@ -105,11 +114,13 @@ bool ResolveWriteTarget(const fs::path& file, const fs::path& dir, const char* t
         ec = platform::CheckSameOwner(dir, target, sameOwner);
     }
     if (ec) {
+        NoteSystemFailure(ec, FailureKind::kNotReadable, FailureKind::kNotReadable);
         LogFormatted(log, "%scannot check %s: %s\n", tag, platform::DisplayPath(file).c_str(),
                      platform::ErrorText(ec).c_str());
         return false;
     }
     if (!sameOwner) {
+        NoteFailure(FailureKind::kForeignLink);
         LogFormatted(log,
                      "%s%s links to %s, which belongs to another user than the directory "
                      "-- leaving alone\n",
@@ -136,6 +147,7 @@ ReplaceResult ReplaceFileContents(const fs::path& target, const ContentProducer&
                                   const std::string* readBytes,
                                   const std::function<bool()>& beforeRename) {
     if (std::error_code ec = platform::CheckMayReplace(target)) {
+        NoteSystemFailure(ec, FailureKind::kReadOnly, FailureKind::kOther);
         return {ReplaceStep::kRename, ec, {}, {}};
     }
     const fs::path temp = SiblingPath(target, kTempSuffix);

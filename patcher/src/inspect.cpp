@@ -28,8 +28,11 @@ DirectoryState examineDirectory(const fs::path& dir, std::string& detail) {
 
 BindingsFileReport classifyDocument(const DocumentOutline& outline) {
     BindingsFileReport report;
+    // The patch takes null as an empty object, so such a file is patchable, not foreign.
     if (outline.type != nlohmann::json::value_t::object) {
-        report.state = BindingsFileState::kNotObject;
+        report.state = outline.type == nlohmann::json::value_t::null
+                           ? BindingsFileState::kNotPatched
+                           : BindingsFileState::kNotObject;
         report.jsonType = nlohmann::json(outline.type).type_name();
     } else if (const char* marker = CarriedMarker(outline)) {
         report.state = std::string(marker) == kMarkerKey ? BindingsFileState::kPatched
@@ -137,11 +140,13 @@ void examineFiles(const fs::path& dir, BindingsInspection& inspection) {
 
 }  // namespace
 
-BindingsInspection InspectGenericHmdBindingsFile(const fs::path& bindingsDir) {
+BindingsInspection InspectGenericHmdBindingsFile(const fs::path& bindingsDir,
+                                                 InspectionScope scope) {
     BindingsInspection inspection;
     inspection.directory = platform::DisplayPath(bindingsDir);
     inspection.directoryState = examineDirectory(bindingsDir, inspection.directoryDetail);
-    if (inspection.directoryState != DirectoryState::kDirectory) {
+    if (inspection.directoryState != DirectoryState::kDirectory ||
+        scope == InspectionScope::kDirectoryOnly) {
         return inspection;
     }
     if (std::error_code ec =

@@ -3,6 +3,7 @@
 #include <utility>
 #include <vector>
 
+#include "failure.h"
 #include "platform.h"
 #include "utf8.h"
 
@@ -23,6 +24,8 @@ class InputLimits {
         : writeBudget_(kWriteGrowthAllowance + kMaxWriteGrowthFactor * inputBytes) {}
 
     const std::string& refusal() const { return refusal_; }
+    // Whether the input was refused for a limit rather than for its syntax.
+    bool overLimit() const { return overLimit_; }
     void refuse(std::string why) { refusal_ = std::move(why); }
 
     // Every value and key may cost a line of its own in the write-back: indentation for its
@@ -32,6 +35,7 @@ class InputLimits {
         const std::size_t cost = 4 * depth + kPerLineOverhead + textBytes;
         if (cost > writeBudget_ - spent_) {
             refusal_ = "the document would grow out of proportion when written back";
+            overLimit_ = true;
             return false;
         }
         spent_ += cost;
@@ -43,6 +47,7 @@ class InputLimits {
         if (depth >= kMaxNestingDepth) {
             refusal_ = "nested deeper than " + std::to_string(kMaxNestingDepth) +
                        " levels, more than any bindings file holds";
+            overLimit_ = true;
             return false;
         }
         return charge(depth, 0);
@@ -52,6 +57,7 @@ class InputLimits {
     std::size_t writeBudget_;
     std::size_t spent_ = 0;
     std::string refusal_;
+    bool overLimit_ = false;
 };
 
 // Builds the document like the library's own DOM parser, within InputLimits.
@@ -60,6 +66,7 @@ class BoundedDomBuilder final : public nlohmann::json_sax<json> {
     BoundedDomBuilder(json& root, std::size_t inputBytes) : root_(root), limits_(inputBytes) {}
 
     const std::string& refusal() const { return limits_.refusal(); }
+    bool overLimit() const { return limits_.overLimit(); }
 
     bool null() override { return addValue(nullptr); }
     bool boolean(bool value) override { return addValue(value); }
@@ -142,6 +149,7 @@ class OutlineScanner final : public nlohmann::json_sax<json> {
         : outline_(outline), limits_(inputBytes) {}
 
     const std::string& refusal() const { return limits_.refusal(); }
+    bool overLimit() const { return limits_.overLimit(); }
 
     bool null() override { return addValue(json::value_t::null, false); }
     bool boolean(bool value) override { return addValue(json::value_t::boolean, value); }
@@ -245,6 +253,10 @@ bool parseBounded(const std::string& text, Handler& handler, std::string& cause)
                         /*ignore_comments=*/false)) {
         return true;
     }
+    const bool blank = text.find_first_not_of(" \t\r\n") == std::string::npos;
+    NoteFailure(blank                 ? FailureKind::kEmpty
+                : handler.overLimit() ? FailureKind::kTooLarge
+                                      : FailureKind::kNotJson);
     // The parser would quote the bytes it stopped at, which need not be text at all.
     cause = looksLikeUtf16(text) ? "the file is UTF-16 text; the runtime reads UTF-8"
                                  : ValidUtf8(handler.refusal());
@@ -275,6 +287,11 @@ bool LoadJsonFile(const std::filesystem::path& path, JsonFile& out, std::string&
 bool ReadJsonBytes(const std::filesystem::path& path, std::string& bytes, std::string& cause) {
     bytes.clear();
     std::error_code ec = platform::ReadWholeFile(path, kMaxFileBytes, bytes);
+    if (ec) {
+        NoteSystemFailure(
+            ec, FailureKind::kNotReadable,
+            ec == std::errc::file_too_large ? FailureKind::kTooLarge : FailureKind::kNotReadable);
+    }
     if (ec == std::errc::file_too_large) {
         cause = "larger than " + std::to_string(kMaxFileBytes >> 20) +
                 " MiB, more than any bindings file holds";

@@ -85,15 +85,21 @@ std::array<fs::path, 2> LegacyProfilePaths(const fs::path& bindingsDir,
     };
 }
 
-bool HasOwnLegacyProfile(const fs::path& bindingsDir, const std::string& controllerType) {
+std::vector<fs::path> OwnLegacyProfiles(const fs::path& bindingsDir,
+                                        const std::string& controllerType) {
+    std::vector<fs::path> own;
     for (const fs::path& candidate : LegacyProfilePaths(bindingsDir, controllerType)) {
         std::error_code ec;
         if (QueryPresence(candidate, ec) != Presence::kAbsent &&
             examine(candidate) != Verdict::kNotOurs) {
-            return true;
+            own.push_back(candidate);
         }
     }
-    return false;
+    return own;
+}
+
+bool HasOwnLegacyProfile(const fs::path& bindingsDir, const std::string& controllerType) {
+    return !OwnLegacyProfiles(bindingsDir, controllerType).empty();
 }
 
 bool CleanupLegacyProfiles(const fs::path& bindingsDir, const std::string& controllerType,

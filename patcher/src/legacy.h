@@ -34,6 +34,11 @@ const char* CarriedMarker(const DocumentOutline& outline);
 std::array<std::filesystem::path, 2> LegacyProfilePaths(const std::filesystem::path& bindingsDir,
                                                         const std::string& controllerType);
 
+// The candidates a cleanup of `bindingsDir` would try to remove: those that carry a marker,
+// or that could not be examined.
+std::vector<std::filesystem::path> OwnLegacyProfiles(const std::filesystem::path& bindingsDir,
+                                                     const std::string& controllerType);
+
 // Whether a cleanup of `bindingsDir` would remove anything: a candidate that carries a marker.
 bool HasOwnLegacyProfile(const std::filesystem::path& bindingsDir,
                          const std::string& controllerType);

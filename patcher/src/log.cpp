@@ -26,4 +26,8 @@ void LogFormatted(const Logger& log, const char* format, ...) {
     log(buffer);
 }
 
+Logger KeepLastMessage(std::string& last) {
+    return [&last](const char* message) { last = message; };
+}
+
 }  // namespace vexlor

@@ -2,6 +2,8 @@
 #ifndef VEXLOR_LOG_H_
 #define VEXLOR_LOG_H_
 
+#include <string>
+
 #include "vexlor/bindings.h"
 
 #if defined(__GNUC__) || defined(__clang__)
@@ -19,6 +21,10 @@ inline constexpr std::size_t kLogBufferSize = 1024;
 // Formats one printf-style message on the stack and hands it to `log` in one call. Does no
 // work at all for an empty logger.
 void LogFormatted(const Logger& log, const char* format, ...) VEXLOR_PRINTF_LIKE(2, 3);
+
+// A logger that keeps only the last message in `last`: a plan runs the operation's deciding
+// steps, and the last thing they say is why it would stop.
+Logger KeepLastMessage(std::string& last);
 
 }  // namespace vexlor
 

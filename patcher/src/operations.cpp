@@ -2,7 +2,11 @@
 // the call and hands it to the operation. Each writing operation first takes its directory's
 // lock, here and only here, so that an operation calling another never waits for itself.
 #include "operations.h"
+
+#include <utility>
+
 #include "dir_lock.h"
+#include "failure.h"
 
 namespace vexlor {
 
@@ -35,6 +39,22 @@ bool UnpatchGenericHmdBindingsFile(const std::filesystem::path& bindingsDir, Log
     platform::DirectoryLock lock;
     return LockForWriting(orCurrent(bindingsDir), kUnpatchTag, log, lock) &&
            UnpatchBindingsDirectory(bindingsDir, log);
+}
+
+bool PatchGenericHmdBindingsFile(const std::filesystem::path& bindingsDir, Logger log,
+                                 FailureKind& failure) {
+    FailureScope scope;
+    const bool succeeded = PatchGenericHmdBindingsFile(bindingsDir, std::move(log));
+    failure = scope.Result(succeeded);
+    return succeeded;
+}
+
+bool UnpatchGenericHmdBindingsFile(const std::filesystem::path& bindingsDir, Logger log,
+                                   FailureKind& failure) {
+    FailureScope scope;
+    const bool succeeded = UnpatchGenericHmdBindingsFile(bindingsDir, std::move(log));
+    failure = scope.Result(succeeded);
+    return succeeded;
 }
 
 }  // namespace vexlor

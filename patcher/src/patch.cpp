@@ -2,7 +2,9 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "failure.h"
 #include "file_ops.h"
 #include "inject.h"
 #include "json_file.h"
@@ -62,6 +64,7 @@ bool backupExists(const fs::path& backup, const fs::path& dir, std::string& prob
 std::string writeBackup(const Backup& backup, const std::string& originalBytes) {
     const fs::path temp = SiblingPath(backup.path, kTempSuffix);
     if (std::error_code ec = platform::RemoveStaleEntry(temp)) {
+        NoteSystemFailure(ec, FailureKind::kDirectoryNotWritable, FailureKind::kBackupFailed);
         return "cannot clear the stale temporary file " + platform::DisplayPath(temp) + ": " +
                platform::ErrorText(ec);
     }
@@ -72,9 +75,11 @@ std::string writeBackup(const Backup& backup, const std::string& originalBytes) 
     // On success too: a move that had to link may leave the temporary name beside the backup.
     platform::RemoveFile(temp);
     if (ec) {
+        NoteSystemFailure(ec, FailureKind::kDirectoryNotWritable, FailureKind::kBackupFailed);
         return platform::ErrorText(ec);
     }
     if (std::error_code syncError = platform::SyncDirectoryOf(backup.path)) {
+        NoteSystemFailure(syncError, FailureKind::kBackupFailed, FailureKind::kBackupFailed);
         return "could not flush " + platform::DisplayPath(backup.path) +
                " to storage: " + platform::ErrorText(syncError);
     }
@@ -84,11 +89,26 @@ std::string writeBackup(const Backup& backup, const std::string& originalBytes) 
 // The file is replaced only once its original bytes are safe: a backup already in place, or
 // one made now. A backup temporary file an interrupted run left once the backup exists would
 // otherwise stay for good.
+// Whether a backup is in place already; false, with the reason logged, when something else
+// stands at its name.
+bool findBackup(const fs::path& backup, const fs::path& dir, bool& exists, const Logger& log) {
+    std::string problem;
+    exists = backupExists(backup, dir, problem);
+    if (!problem.empty()) {
+        NoteFailure(FailureKind::kBackupFailed);
+        LogFormatted(log, "Vexlor[patch]: backup write failed: %s\n", problem.c_str());
+    }
+    return problem.empty();
+}
+
 bool ensureBackup(const Backup& backup, const fs::path& dir, const std::string& originalBytes,
                   const Logger& log) {
-    std::string problem;
+    bool exists = false;
+    if (!findBackup(backup.path, dir, exists, log)) {
+        return false;
+    }
     const fs::path backupTemp = SiblingPath(backup.path, kTempSuffix);
-    if (backupExists(backup.path, dir, problem)) {
+    if (exists) {
         if (std::error_code leftover = platform::RemoveFile(backupTemp)) {
             LogFormatted(log, "Vexlor[patch]: could not remove %s: %s\n",
                          platform::DisplayPath(backupTemp).c_str(),
@@ -96,10 +116,7 @@ bool ensureBackup(const Backup& backup, const fs::path& dir, const std::string& 
         }
         return true;
     }
-    if (problem.empty()) {
-        problem = writeBackup(backup, originalBytes);
-    }
-    if (!problem.empty()) {
+    if (const std::string problem = writeBackup(backup, originalBytes); !problem.empty()) {
         LogFormatted(log, "Vexlor[patch]: backup write failed: %s\n", problem.c_str());
         return false;
     }
@@ -141,31 +158,13 @@ bool readForPatch(const fs::path& target, const std::string& fileText, JsonFile&
     return ok;
 }
 
-// Reads the file and makes its patched form in `file.document`; false, with the reason
-// logged, for a file the patch leaves alone.
-bool preparePatch(const fs::path& target, const std::string& fileText, JsonFile& file,
-                  bool& alreadyPatched, const Logger& log) {
-    if (!readForPatch(target, fileText, file, alreadyPatched, log)) {
-        return false;
-    }
-    if (alreadyPatched) {
-        return true;
-    }
-    if (!file.document.is_object() && !file.document.is_null()) {
-        LogFormatted(log, "Vexlor[patch]: %s is not a JSON object -- leaving alone\n",
-                     fileText.c_str());
-        return false;
-    }
-    InjectBindings(file.document);
-    return true;
-}
-
 // Finds the bindings file and where its bytes live; false, with the reason logged, when
 // there is none to patch.
 bool locateBindingsFile(const fs::path& dir, const fs::path& file, const Logger& log,
                         fs::path& target) {
     switch (LookFor(file, kTag, log)) {
         case Presence::kAbsent:
+            NoteFailure(FailureKind::kMissing);
             LogFormatted(log, "Vexlor[patch]: generic_hmd bindings missing at %s\n",
                          platform::DisplayPath(file).c_str());
             return false;
@@ -177,48 +176,108 @@ bool locateBindingsFile(const fs::path& dir, const fs::path& file, const Logger&
     return ResolveWriteTarget(file, dir, kTag, log, target);
 }
 
-Step patchOnce(const fs::path& dir, const Logger& log) {
-    const fs::path file = dir / kBindingsFileName;
-    const std::string fileText = platform::DisplayPath(file);
+// Everything a patch settles before it writes anything; the plan shows the same facts.
+struct Prepared {
     fs::path target;
-    if (!locateBindingsFile(dir, file, log, target)) {
-        return Step::kFailed;
-    }
-    JsonFile read;
+    JsonFile read;  // `read.document` is patched in place
     bool alreadyPatched = false;
-    if (!preparePatch(target, fileText, read, alreadyPatched, log)) {
-        return Step::kFailed;
+    std::vector<bool> setHeld;  // per kInjectedActionSets: the file held it before the patch
+    bool heldLegacyMarker = false;
+};
+
+void recordWhatChanges(const nlohmann::json& doc, Prepared& p) {
+    const auto bindings = doc.is_object() ? doc.find(kBindingsKey) : doc.end();
+    const bool hasBindings = doc.is_object() && bindings != doc.end() && bindings->is_object();
+    for (const char* actionSet : kInjectedActionSets) {
+        p.setHeld.push_back(hasBindings && bindings->contains(actionSet));
     }
-    if (alreadyPatched) {
-        LogFormatted(log, "Vexlor[patch]: generic_hmd bindings already patched\n");
-        return Step::kDone;
+    p.heldLegacyMarker = doc.is_object() && doc.contains(kLegacyMarkerKey);
+}
+
+// Reads the file, makes its patched form and checks it may be replaced; false, with the
+// reason logged, for a file the patch leaves alone or cannot write.
+bool preparePatch(const fs::path& dir, const fs::path& file, Prepared& p, const Logger& log) {
+    const std::string fileText = platform::DisplayPath(file);
+    if (!locateBindingsFile(dir, file, log, p.target)) {
+        return false;
     }
+    if (!readForPatch(p.target, fileText, p.read, p.alreadyPatched, log)) {
+        return false;
+    }
+    if (p.alreadyPatched) {
+        return true;
+    }
+    nlohmann::json& doc = p.read.document;
+    if (!doc.is_object() && !doc.is_null()) {
+        NoteFailure(FailureKind::kNotObject);
+        LogFormatted(log, "Vexlor[patch]: %s is not a JSON object -- leaving alone\n",
+                     fileText.c_str());
+        return false;
+    }
+    recordWhatChanges(doc, p);
+    InjectBindings(doc);
     // Refused before anything is written, so that a patch that cannot be written changes
     // nothing.
-    if (std::error_code refusal = platform::CheckMayReplace(target)) {
+    if (std::error_code refusal = platform::CheckMayReplace(p.target)) {
+        NoteSystemFailure(refusal, FailureKind::kReadOnly, FailureKind::kOther);
         LogFormatted(log, "Vexlor[patch]: rename to %s failed: %s\n", fileText.c_str(),
                      platform::ErrorText(refusal).c_str());
+        return false;
+    }
+    return true;
+}
+
+Step patchOnce(const fs::path& dir, const Logger& log) {
+    const fs::path file = dir / kBindingsFileName;
+    Prepared p;
+    if (!preparePatch(dir, file, p, log)) {
         return Step::kFailed;
+    }
+    if (p.alreadyPatched) {
+        LogFormatted(log, "Vexlor[patch]: generic_hmd bindings already patched\n");
+        return Step::kDone;
     }
     // The patched file is written before the backup is made: a document that cannot be
     // written (too large, say) is refused without leaving a backup behind, and the file is
     // still replaced only once its original bytes are safe.
-    const Backup backup{SiblingPath(file, kBackupSuffix), target};
+    const Backup backup{SiblingPath(file, kBackupSuffix), p.target};
     const ReplaceResult written =
-        ReplaceFileContents(target, SerializedForWriting(read.document), &read.bytes, [&] {
+        ReplaceFileContents(p.target, SerializedForWriting(p.read.document), &p.read.bytes, [&] {
             // Written out, the document is let go before the target is read once more for
             // the check before the rename: the two never take memory at the same time.
-            read.document = nlohmann::json();
-            return ensureBackup(backup, dir, read.bytes, log);
+            p.read.document = nlohmann::json();
+            return ensureBackup(backup, dir, p.read.bytes, log);
         });
     if (written.failedStep == ReplaceStep::kChanged) {
         return Step::kChanged;
     }
-    if (!ReportWriteBack(written, target, log)) {
+    if (!ReportWriteBack(written, p.target, log)) {
         return Step::kFailed;
     }
-    LogFormatted(log, "Vexlor[patch]: patched %s\n", fileText.c_str());
+    LogFormatted(log, "Vexlor[patch]: patched %s\n", platform::DisplayPath(file).c_str());
     return Step::kDone;
+}
+
+// The limit the write-back holds the patched document to, checked as the write would.
+bool fitsWriteLimit(const Prepared& p, const Logger& log) {
+    std::string bytes;
+    std::string cause;
+    if (SerializeForWriting(p.read.document, bytes, cause)) {
+        return true;
+    }
+    LogFormatted(log, "Vexlor[patch]: tmp write failed for %s: %s\n",
+                 platform::DisplayPath(p.target).c_str(), cause.c_str());
+    return false;
+}
+
+void planChanges(const Prepared& p, PatchPlan& plan) {
+    for (std::size_t i = 0; i < p.setHeld.size(); ++i) {
+        (p.setHeld[i] ? plan.replacedActionSets : plan.addedActionSets)
+            .push_back(kInjectedActionSets[i]);
+    }
+    if (p.heldLegacyMarker) {
+        plan.removedMarkers.push_back(kLegacyMarkerKey);
+    }
 }
 
 }  // namespace
@@ -238,7 +297,37 @@ bool PatchBindingsDirectory(const fs::path& bindingsDir, const Logger& log) {
                  "Vexlor[patch]: %s kept changing while it was being patched (another program "
                  "is writing it); it was not changed\n",
                  platform::DisplayPath(bindingsDir / kBindingsFileName).c_str());
+    NoteFailure(FailureKind::kKeptChanging);
     return false;
+}
+
+PatchPlan PlanPatchGenericHmdBindingsFile(const fs::path& bindingsDir) {
+    FailureScope scope;
+    PatchPlan plan;
+    const fs::path file = bindingsDir / kBindingsFileName;
+    const fs::path backup = SiblingPath(file, kBackupSuffix);
+    plan.bindingsFile = platform::DisplayPath(file);
+    const Logger keep = KeepLastMessage(plan.detail);
+    Prepared p;
+    if (!preparePatch(bindingsDir, file, p, keep)) {
+        plan.failure = scope.Result(false);
+        return plan;
+    }
+    if (p.alreadyPatched) {
+        plan.decision = PatchDecision::kAlreadyPatched;
+        return plan;
+    }
+    bool backupInPlace = false;
+    if (!fitsWriteLimit(p, keep) || !findBackup(backup, bindingsDir, backupInPlace, keep)) {
+        plan.failure = scope.Result(false);
+        return plan;
+    }
+    if (!backupInPlace) {
+        plan.backupToMake = platform::DisplayPath(backup);
+    }
+    plan.decision = PatchDecision::kPatch;
+    planChanges(p, plan);
+    return plan;
 }
 
 }  // namespace vexlor

@@ -112,6 +112,21 @@ std::error_code TryLockDirectory(const fs::path& dir, DirectoryLock& lock);
 // between may find the directory busy. Fails like TryLockDirectory for a missing `dir`.
 std::error_code ProbeDirectoryLock(const fs::path& dir, bool& held);
 
+// What an error means for the person who has to act on it.
+enum class ErrorClass {
+    kDenied,         // permission refused, or a read-only file or file system
+    kNoSpace,        // the disk or the quota is full
+    kHeldByAnother,  // another program holds the file open and shares it with nobody
+    kOther,
+};
+
+ErrorClass ClassifyError(const std::error_code& ec);
+
+// The same for a failed ReplaceFile. Windows answers "access denied" to a rename over a file
+// another program holds open, and a read-only file is refused before (CheckMayReplace), so
+// there that answer means kHeldByAnother.
+ErrorClass ClassifyReplaceError(const std::error_code& ec);
+
 // The system's own message text for an error reported by this layer or by std::filesystem,
 // as UTF-8.
 std::string ErrorText(const std::error_code& ec);

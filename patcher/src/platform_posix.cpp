@@ -345,6 +345,21 @@ std::error_code ProbeDirectoryLock(const fs::path& dir, bool& held) {
     return ec;
 }
 
+ErrorClass ClassifyError(const std::error_code& ec) {
+    if (ec == std::errc::permission_denied || ec == std::errc::operation_not_permitted ||
+        ec == std::errc::read_only_file_system) {
+        return ErrorClass::kDenied;
+    }
+    if (ec == std::errc::no_space_on_device || ec.value() == EDQUOT) {
+        return ErrorClass::kNoSpace;
+    }
+    return ErrorClass::kOther;
+}
+
+ErrorClass ClassifyReplaceError(const std::error_code& ec) {
+    return ClassifyError(ec);
+}
+
 std::string ErrorText(const std::error_code& ec) {
     return ec.message();
 }

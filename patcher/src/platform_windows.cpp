@@ -536,6 +536,33 @@ std::error_code ProbeDirectoryLock(const fs::path& dir, bool& held) {
     return held ? std::error_code{} : lockOpenError(error);
 }
 
+ErrorClass ClassifyError(const std::error_code& ec) {
+    if (ec.category() != std::system_category()) {
+        if (ec == std::errc::permission_denied || ec == std::errc::read_only_file_system) {
+            return ErrorClass::kDenied;
+        }
+        return ec == std::errc::no_space_on_device ? ErrorClass::kNoSpace : ErrorClass::kOther;
+    }
+    const DWORD error = static_cast<DWORD>(ec.value());
+    if (isHeldByAnother(error)) {
+        return ErrorClass::kHeldByAnother;
+    }
+    if (error == ERROR_ACCESS_DENIED || error == ERROR_WRITE_PROTECT) {
+        return ErrorClass::kDenied;
+    }
+    if (error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL) {
+        return ErrorClass::kNoSpace;
+    }
+    return ErrorClass::kOther;
+}
+
+ErrorClass ClassifyReplaceError(const std::error_code& ec) {
+    if (ec.category() == std::system_category() && ec.value() == ERROR_ACCESS_DENIED) {
+        return ErrorClass::kHeldByAnother;
+    }
+    return ClassifyError(ec);
+}
+
 std::string ErrorText(const std::error_code& ec) {
     // The system's own text for these reads "Sharing violation" in places, which says little
     // to someone who only sees that a patch failed.

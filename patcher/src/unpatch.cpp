@@ -1,5 +1,6 @@
 #include <string>
 
+#include "failure.h"
 #include "file_ops.h"
 #include "inject.h"
 #include "json_file.h"
@@ -34,6 +35,10 @@ struct Files {
 
 fs::path cleanupNote(const Files& f) {
     return SiblingPath(f.file, kCleanupOwedSuffix);
+}
+
+bool cleanupOwed(const Files& f) {
+    return fs::exists(fs::symlink_status(cleanupNote(f)));
 }
 
 // Leaves the note, flushed, when the undo about to happen will have legacy files to remove.
@@ -94,8 +99,11 @@ Step writeUndo(const Files& f, const ContentProducer& content, const std::string
 }
 
 // Gives each injected action set the value `original` had (or takes it out where `original`
-// had none), and takes out both markers; everything else in `doc` stays.
-void undoInjectedContent(json& doc, const json& original) {
+// had none), and takes out both markers; everything else in `doc` stays. `changes`, when
+// given, learns what changed.
+void undoInjectedContent(json& doc, const json& original, UnpatchPlan* changes = nullptr) {
+    UnpatchPlan ignored;
+    UnpatchPlan& seen = changes != nullptr ? *changes : ignored;
     const auto bindings = doc.find(kBindingsKey);
     if (bindings != doc.end() && bindings->is_object()) {
         const auto originalBindings =
@@ -105,13 +113,17 @@ void undoInjectedContent(json& doc, const json& original) {
         for (const char* actionSet : kInjectedActionSets) {
             if (hadBindings && originalBindings->contains(actionSet)) {
                 (*bindings)[actionSet] = originalBindings->at(actionSet);
-            } else {
-                bindings->erase(actionSet);
+                seen.restoredActionSets.push_back(actionSet);
+            } else if (bindings->erase(actionSet) != 0) {
+                seen.removedActionSets.push_back(actionSet);
             }
         }
     }
-    doc.erase(kMarkerKey);
-    doc.erase(kLegacyMarkerKey);
+    for (const char* marker : {kMarkerKey, kLegacyMarkerKey}) {
+        if (doc.erase(marker) != 0) {
+            seen.removedMarkers.push_back(marker);
+        }
+    }
 }
 
 // The undo of a marked document, written back: `original` is the backup's document, or null
@@ -172,71 +184,120 @@ bool readForRestore(const Files& f, std::string& backupBytes, std::string& curre
         cause = "cannot read " + platform::DisplayPath(f.target) + ": " + platform::ErrorText(ec);
     }
     if (ec) {
+        NoteSystemFailure(
+            ec, FailureKind::kNotReadable,
+            ec == std::errc::file_too_large ? FailureKind::kTooLarge : FailureKind::kNotReadable);
         LogFormatted(log, "Vexlor[unpatch]: restore from %s failed: %s\n",
                      platform::DisplayPath(f.backup).c_str(), cause.c_str());
     }
     return !ec;
 }
 
+// Which way an unpatch goes, found from what it read; the plan shows the same choice.
+enum class Route { kRestore, kUndoInPlace, kLeaveAlone, kNothingToDo, kFail };
+
+struct Reading {
+    Files files;
+    bool hasBackup = false;
+    std::string backupBytes;
+    std::string current;  // the bindings file's bytes, as read
+    json original;        // the backup's document; null without a backup
+    json doc;             // the bindings file's document, for an undo in place
+};
+
 // With a backup: its bytes come back when the file is still what the patch made of it;
 // otherwise the file changed since, and what changed stays.
-Step undoWithBackup(const Files& f, const Logger& log) {
-    std::string backupBytes, current, cause;
-    if (!readForRestore(f, backupBytes, current, log)) {
-        return Step::kFailed;
+Route chooseWithBackup(Reading& r, const Logger& log) {
+    std::string cause;
+    if (!readForRestore(r.files, r.backupBytes, r.current, log)) {
+        return Route::kFail;
     }
-    json original, doc;
-    const bool backupParsed = ParseJsonText(backupBytes, original, cause);
-    if (current == backupBytes || (backupParsed && isPatchOf(original, current))) {
-        return restore(f, backupBytes, current, log);
+    const bool backupParsed = ParseJsonText(r.backupBytes, r.original, cause);
+    if (r.current == r.backupBytes || (backupParsed && isPatchOf(r.original, r.current))) {
+        return Route::kRestore;
     }
-    const std::string fileText = platform::DisplayPath(f.file);
-    const std::string backupText = platform::DisplayPath(f.backup);
-    if (!ParseJsonText(current, doc, cause)) {
+    const std::string fileText = platform::DisplayPath(r.files.file);
+    const std::string backupText = platform::DisplayPath(r.files.backup);
+    if (!ParseJsonText(r.current, r.doc, cause)) {
         LogFormatted(log, "Vexlor[unpatch]: failed to parse %s: %s\n", fileText.c_str(),
                      cause.c_str());
-        return Step::kFailed;
+        return Route::kFail;
     }
-    if (CarriedMarker(doc) == nullptr) {
+    if (CarriedMarker(r.doc) == nullptr) {
         LogFormatted(log,
                      "Vexlor[unpatch]: %s no longer carries the patch (it changed since) "
                      "-- leaving alone; the backup %s is kept\n",
                      fileText.c_str(), backupText.c_str());
-        return Step::kNotOurs;
+        return Route::kLeaveAlone;
     }
     if (!backupParsed) {
+        NoteFailure(FailureKind::kBackupUnparsable);
         LogFormatted(log,
                      "Vexlor[unpatch]: cannot undo the patch in %s: its backup %s does not "
                      "parse (%s) -- nothing was changed\n",
                      fileText.c_str(), backupText.c_str(), cause.c_str());
-        return Step::kFailed;
+        return Route::kFail;
     }
-    const Step step = undoInPlace(f, std::move(doc), original, current, log);
-    if (step == Step::kUndone) {
+    return Route::kUndoInPlace;
+}
+
+Route chooseWithoutBackup(Reading& r, const Logger& log) {
+    const std::string fileText = platform::DisplayPath(r.files.file);
+    JsonFile file;
+    std::string cause;
+    if (!LoadJsonFile(r.files.target, file, cause)) {
+        LogFormatted(log, "Vexlor[unpatch]: failed to parse %s: %s\n", fileText.c_str(),
+                     cause.c_str());
+        return Route::kFail;
+    }
+    r.current = std::move(file.bytes);
+    r.doc = std::move(file.document);
+    if (CarriedMarker(r.doc) == nullptr) {
+        LogFormatted(log, "Vexlor[unpatch]: %s has no Vexlor marker -- leaving alone\n",
+                     fileText.c_str());
+        return Route::kLeaveAlone;
+    }
+    return Route::kUndoInPlace;
+}
+
+Route chooseRoute(Reading& r, const Logger& log) {
+    switch (LookFor(r.files.file, kTag, log)) {
+        case Presence::kAbsent:
+            LogFormatted(log, "Vexlor[unpatch]: target missing at %s (nothing to do)\n",
+                         platform::DisplayPath(r.files.file).c_str());
+            return Route::kNothingToDo;
+        case Presence::kUnknown:
+            return Route::kFail;
+        case Presence::kPresent:
+            break;
+    }
+    if (!ResolveWriteTarget(r.files.file, r.files.dir, kTag, log, r.files.target)) {
+        return Route::kFail;
+    }
+    switch (LookFor(r.files.backup, kTag, log)) {
+        case Presence::kPresent:
+            r.hasBackup = true;
+            return chooseWithBackup(r, log);
+        case Presence::kAbsent:
+            return chooseWithoutBackup(r, log);
+        case Presence::kUnknown:
+            break;
+    }
+    return Route::kFail;
+}
+
+Step undo(Reading& r, const Logger& log) {
+    const Step step = undoInPlace(r.files, std::move(r.doc), r.original, r.current, log);
+    if (step != Step::kUndone) {
+        return step;
+    }
+    const std::string fileText = platform::DisplayPath(r.files.file);
+    if (r.hasBackup) {
         LogFormatted(log,
                      "Vexlor[unpatch]: %s changed since it was patched; undid the patch in "
                      "place and kept the backup %s\n",
-                     fileText.c_str(), backupText.c_str());
-    }
-    return step;
-}
-
-Step eraseWithoutBackup(const Files& f, const Logger& log) {
-    const std::string fileText = platform::DisplayPath(f.file);
-    JsonFile file;
-    std::string cause;
-    if (!LoadJsonFile(f.target, file, cause)) {
-        LogFormatted(log, "Vexlor[unpatch]: failed to parse %s: %s\n", fileText.c_str(),
-                     cause.c_str());
-        return Step::kFailed;
-    }
-    if (CarriedMarker(file.document) == nullptr) {
-        LogFormatted(log, "Vexlor[unpatch]: %s has no Vexlor marker -- leaving alone\n",
-                     fileText.c_str());
-        return Step::kNotOurs;
-    }
-    const Step step = undoInPlace(f, std::move(file.document), json(), file.bytes, log);
-    if (step == Step::kUndone) {
+                     fileText.c_str(), platform::DisplayPath(r.files.backup).c_str());
+    } else {
         LogFormatted(log, "Vexlor[unpatch]: erased Vexlor markers + bindings in %s\n",
                      fileText.c_str());
     }
@@ -244,36 +305,73 @@ Step eraseWithoutBackup(const Files& f, const Logger& log) {
 }
 
 Step unpatchOnce(const Files& f, const Logger& log) {
-    switch (LookFor(f.file, kTag, log)) {
-        case Presence::kAbsent:
-            LogFormatted(log, "Vexlor[unpatch]: target missing at %s (nothing to do)\n",
-                         platform::DisplayPath(f.file).c_str());
+    Reading r;
+    r.files = f;
+    switch (chooseRoute(r, log)) {
+        case Route::kRestore:
+            return restore(r.files, r.backupBytes, r.current, log);
+        case Route::kUndoInPlace:
+            return undo(r, log);
+        case Route::kLeaveAlone:
+            return Step::kNotOurs;
+        case Route::kNothingToDo:
             return Step::kNothingToDo;
-        case Presence::kUnknown:
-            return Step::kFailed;
-        case Presence::kPresent:
-            break;
-    }
-    Files resolved = f;
-    if (!ResolveWriteTarget(f.file, f.dir, kTag, log, resolved.target)) {
-        return Step::kFailed;
-    }
-    switch (LookFor(f.backup, kTag, log)) {
-        case Presence::kPresent:
-            return undoWithBackup(resolved, log);
-        case Presence::kAbsent:
-            return eraseWithoutBackup(resolved, log);
-        case Presence::kUnknown:
+        case Route::kFail:
             break;
     }
     return Step::kFailed;
 }
 
+// Whether the write a restore or an undo ends with would be refused: the same check the
+// replacement makes first.
+bool mayReplace(const Reading& r, std::string& detail) {
+    std::error_code refusal = platform::CheckMayReplace(r.files.target);
+    if (refusal) {
+        NoteSystemFailure(refusal, FailureKind::kReadOnly, FailureKind::kOther);
+        detail = "Vexlor[unpatch]: cannot replace " + platform::DisplayPath(r.files.target) + ": " +
+                 platform::ErrorText(refusal) + "\n";
+    }
+    return !refusal;
+}
+
+UnpatchDecision decisionFor(Route route) {
+    switch (route) {
+        case Route::kRestore:
+            return UnpatchDecision::kRestore;
+        case Route::kUndoInPlace:
+            return UnpatchDecision::kUndoInPlace;
+        case Route::kLeaveAlone:
+            return UnpatchDecision::kLeaveAlone;
+        case Route::kNothingToDo:
+            return UnpatchDecision::kNothingToDo;
+        case Route::kFail:
+            break;
+    }
+    return UnpatchDecision::kWouldFail;
+}
+
+// The legacy profiles go after an undo, or after a file left alone while a cleanup is owed.
+void planCleanup(const Files& f, Route route, UnpatchPlan& plan) {
+    const bool cleans = route == Route::kRestore || route == Route::kUndoInPlace ||
+                        (route == Route::kLeaveAlone && cleanupOwed(f));
+    if (!cleans) {
+        return;
+    }
+    for (const fs::path& profile : OwnLegacyProfiles(f.dir, kLegacyControllerType)) {
+        plan.removedLegacyProfiles.push_back(platform::DisplayPath(profile.filename()));
+    }
+}
+
+Files filesIn(const fs::path& bindingsDir) {
+    Files f{bindingsDir, bindingsDir / kBindingsFileName, {}, {}};
+    f.backup = SiblingPath(f.file, kBackupSuffix);
+    return f;
+}
+
 }  // namespace
 
 bool UnpatchBindingsDirectory(const fs::path& bindingsDir, const Logger& log) {
-    Files f{bindingsDir, bindingsDir / kBindingsFileName, {}, {}};
-    f.backup = SiblingPath(f.file, kBackupSuffix);
+    const Files f = filesIn(bindingsDir);
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         switch (unpatchOnce(f, log)) {
             case Step::kUndone:
@@ -281,7 +379,7 @@ bool UnpatchBindingsDirectory(const fs::path& bindingsDir, const Logger& log) {
                 return true;
             case Step::kNotOurs:
                 // A cleanup an interrupted undo still owes is done now.
-                if (fs::exists(fs::symlink_status(cleanupNote(f)))) {
+                if (cleanupOwed(f)) {
                     cleanUp(f, log);
                 }
                 return true;
@@ -297,7 +395,31 @@ bool UnpatchBindingsDirectory(const fs::path& bindingsDir, const Logger& log) {
                  "Vexlor[unpatch]: %s kept changing while it was being unpatched (another "
                  "program is writing it); it was not changed\n",
                  platform::DisplayPath(f.file).c_str());
+    NoteFailure(FailureKind::kKeptChanging);
     return false;
+}
+
+UnpatchPlan PlanUnpatchGenericHmdBindingsFile(const fs::path& bindingsDir) {
+    FailureScope scope;
+    UnpatchPlan plan;
+    Reading r;
+    r.files = filesIn(bindingsDir);
+    plan.bindingsFile = platform::DisplayPath(r.files.file);
+    const Route route = chooseRoute(r, KeepLastMessage(plan.detail));
+    if (route == Route::kFail || (route != Route::kNothingToDo && route != Route::kLeaveAlone &&
+                                  !mayReplace(r, plan.detail))) {
+        plan.failure = scope.Result(false);
+        return plan;
+    }
+    plan.decision = decisionFor(route);
+    if (r.hasBackup && (route == Route::kRestore || route == Route::kUndoInPlace)) {
+        plan.backup = platform::DisplayPath(r.files.backup);
+    }
+    if (route == Route::kUndoInPlace) {
+        undoInjectedContent(r.doc, r.original, &plan);
+    }
+    planCleanup(r.files, route, plan);
+    return plan;
 }
 
 }  // namespace vexlor

@@ -85,6 +85,77 @@ bool PatchGenericHmdBindingsFile(const std::filesystem::path& bindingsDir, Logge
 // "nothing to do" and "not ours".
 bool UnpatchGenericHmdBindingsFile(const std::filesystem::path& bindingsDir, Logger log);
 
+// Why PatchGenericHmdBindingsFile or UnpatchGenericHmdBindingsFile failed, for a caller that
+// explains it in its own words; the detail still goes to the Logger.
+enum class FailureKind {
+    kNone,                  // the operation succeeded
+    kMissing,               // patch: there is no bindings file
+    kReadOnly,              // the bindings file may not be written (permission, read-only mount)
+    kDirectoryNotWritable,  // no new file may be made in the directory
+    kNoSpace,               // the disk or the quota is full
+    kInUse,                 // another program holds the file open and shares it with nobody
+    kNotReadable,           // a file could not be read or examined
+    kEmpty,                 // the bindings file is empty
+    kNotJson,               // the bindings file does not parse
+    kNotObject,             // patch: the bindings file holds JSON, but not an object
+    kTooLarge,              // beyond any real bindings file: too large or too deeply nested
+    kBusy,                  // another operation held the directory for the whole wait
+    kKeptChanging,          // another program kept writing the file
+    kForeignLink,           // a link leads to a file of another user than the directory's
+    kBackupFailed,          // patch: the backup of the original could not be made
+    kBackupUnparsable,      // unpatch: the backup does not parse, so the undo has no original
+    kOther,
+};
+
+// As the two-argument forms; on failure `failure` says why (kNone on success).
+bool PatchGenericHmdBindingsFile(const std::filesystem::path& bindingsDir, Logger log,
+                                 FailureKind& failure);
+bool UnpatchGenericHmdBindingsFile(const std::filesystem::path& bindingsDir, Logger log,
+                                   FailureKind& failure);
+
+// What a patch would do now, found without changing anything and without taking the lock; the
+// patch itself decides by the same rules. Texts are UTF-8.
+enum class PatchDecision {
+    kPatch,           // the file would be patched
+    kAlreadyPatched,  // nothing to do
+    kWouldFail,       // the patch would fail: `failure` and `detail` say why
+};
+
+struct PatchPlan {
+    PatchDecision decision = PatchDecision::kWouldFail;
+    FailureKind failure = FailureKind::kNone;
+    std::string detail;
+    std::string bindingsFile;  // the file as named in the directory
+    std::string backupToMake;  // kPatch: where the original would be saved; "" when kept already
+    std::vector<std::string> addedActionSets;     // kPatch: action sets the file lacks
+    std::vector<std::string> replacedActionSets;  // kPatch: action sets it holds, replaced whole
+    std::vector<std::string> removedMarkers;      // kPatch: kLegacyMarkerKey when it is there
+};
+
+PatchPlan PlanPatchGenericHmdBindingsFile(const std::filesystem::path& bindingsDir);
+
+enum class UnpatchDecision {
+    kRestore,      // the backup's bytes would be copied back
+    kUndoInPlace,  // the patch's action sets and markers would be taken out, the rest kept
+    kLeaveAlone,   // the file carries no marker: not ours
+    kNothingToDo,  // there is no bindings file
+    kWouldFail,    // the unpatch would fail: `failure` and `detail` say why
+};
+
+struct UnpatchPlan {
+    UnpatchDecision decision = UnpatchDecision::kWouldFail;
+    FailureKind failure = FailureKind::kNone;
+    std::string detail;
+    std::string bindingsFile;
+    std::string backup;  // kRestore, and kUndoInPlace with a backup: the backup used
+    std::vector<std::string> restoredActionSets;     // kUndoInPlace: given the backup's value again
+    std::vector<std::string> removedActionSets;      // kUndoInPlace: taken out
+    std::vector<std::string> removedMarkers;         // kUndoInPlace
+    std::vector<std::string> removedLegacyProfiles;  // file names, after a restore or an undo
+};
+
+UnpatchPlan PlanUnpatchGenericHmdBindingsFile(const std::filesystem::path& bindingsDir);
+
 // What InspectGenericHmdBindingsFile finds. Texts (paths, causes) are UTF-8; a cause is the
 // system's or the JSON parser's message.
 enum class DirectoryState { kDirectory, kMissing, kNotDirectory, kUnknown };
@@ -93,7 +164,7 @@ enum class BindingsFileState {
     kMissing,
     kNotReadable,
     kNotJson,
-    kNotObject,
+    kNotObject,      // JSON other than an object or null, which the patch refuses
     kPatched,        // carries kMarkerKey
     kPatchedLegacy,  // carries kLegacyMarkerKey only
     kNotPatched,
@@ -101,9 +172,11 @@ enum class BindingsFileState {
 
 struct BindingsFileReport {
     BindingsFileState state = BindingsFileState::kMissing;
-    std::string marker;    // kPatched, kPatchedLegacy: the marker key found
-    std::string jsonType;  // kNotObject: "array", "string", "number", "boolean" or "null"
-    std::string detail;    // kNotReadable, kNotJson: the cause
+    std::string marker;  // kPatched, kPatchedLegacy: the marker key found
+    // kNotObject: "array", "string", "number" or "boolean"; kNotPatched: "null" for a file that
+    // holds null, which the patch makes an object
+    std::string jsonType;
+    std::string detail;  // kNotReadable, kNotJson: the cause
 };
 
 // The backup and the temporary files.
@@ -151,7 +224,14 @@ struct BindingsInspection {
 // read. The bindings file is read exactly as the patch and unpatch operations read it, so
 // kNotJson means they would refuse it too. Takes no hold on the directory and may run while
 // another operation does; it then sees that operation's files as they are at that moment.
-BindingsInspection InspectGenericHmdBindingsFile(const std::filesystem::path& bindingsDir);
+//
+// With InspectionScope::kDirectoryOnly it checks only that `bindingsDir` is a directory and
+// reads no file: `directory`, `directoryState` and `directoryDetail` are filled, the rest keep
+// their defaults. A caller about to patch or unpatch checks that much first, cheaply.
+enum class InspectionScope { kEverything, kDirectoryOnly };
+
+BindingsInspection InspectGenericHmdBindingsFile(
+    const std::filesystem::path& bindingsDir, InspectionScope scope = InspectionScope::kEverything);
 
 }  // namespace vexlor
 

@@ -1,0 +1,85 @@
+#include "failure_text.h"
+
+namespace vexlor::cli {
+
+namespace {
+
+struct Explanation {
+    const char* what;
+    bool beforeAnyWrite;  // nothing at all was made; otherwise only the bindings file is unchanged
+    const char* todo;
+};
+
+// A file that cannot be read as JSON: the backup, when there is one, holds the original.
+const char* unreadableAdvice(const FailureContext& context) {
+    return context.hasBackup ? "The backup vrcompositor_bindings_generic_hmd.json.vexlor_backup "
+                               "holds the original: copy it back over the file."
+                             : "Let the VR runtime write the file again, then retry.";
+}
+
+Explanation explain(FailureKind kind, const FailureContext& context) {
+    using K = FailureKind;
+    switch (kind) {
+        case K::kMissing:
+            return {"there is no vrcompositor_bindings_generic_hmd.json in the directory", true,
+                    "Check the directory, or start the VR runtime once so that it writes it."};
+        case K::kReadOnly:
+            return {"the bindings file is read-only", true,
+                    "Make it writable, or run as its owner, and try again."};
+        case K::kDirectoryNotWritable:
+            return {"the bindings directory is not writable", true,
+                    "Make it writable, or run as its owner, and try again."};
+        case K::kNoSpace:
+            return {"the disk is full", false, "Free some space and try again."};
+        case K::kInUse:
+            return {"another program holds the file", false, "Close the VR runtime and try again."};
+        case K::kNotReadable:
+            return {"a file could not be read", true,
+                    "Check its permissions (see the message above) and try again."};
+        case K::kEmpty:
+            return {"the bindings file is empty", true, unreadableAdvice(context)};
+        case K::kNotJson:
+            return {"the bindings file is not JSON", true, unreadableAdvice(context)};
+        case K::kNotObject:
+            return {"the bindings file holds JSON, but not an object", true,
+                    unreadableAdvice(context)};
+        case K::kTooLarge:
+            return {"the file is too large or too deeply nested for a bindings file", true,
+                    "Check that the directory is the right one."};
+        case K::kBusy:
+            return {"another vexlor-bindings run on this directory is still working", true,
+                    "Wait for it to finish and try again."};
+        case K::kKeptChanging:
+            return {"another program kept writing the bindings file", false,
+                    "Close the VR runtime and try again."};
+        case K::kForeignLink:
+            return {"the bindings file links to a file of another user", true,
+                    "Put the file itself in the directory, or run as that user."};
+        case K::kBackupFailed:
+            return {"the backup of the original could not be made", true,
+                    "Clear what stands in its way (see the message above) and try again."};
+        case K::kBackupUnparsable:
+            return {"the backup does not parse, so there is no original to go back to", true,
+                    "Repair or remove the backup, then run unpatch again."};
+        case K::kNone:
+        case K::kOther:
+            break;
+    }
+    return {"see the message above", false, "Correct what it names and try again."};
+}
+
+}  // namespace
+
+std::string FailureLine(FailureKind kind, const FailureContext& context) {
+    const Explanation explanation = explain(kind, context);
+    std::string line = std::string("vexlor-bindings: ") + CommandName(context.command);
+    if (context.dryRun) {
+        return line + " would fail: " + explanation.what + ". " + explanation.todo + "\n";
+    }
+    line += std::string(" failed: ") + explanation.what + "; ";
+    line +=
+        explanation.beforeAnyWrite ? "nothing was changed" : "the bindings file was not changed";
+    return line + ". " + explanation.todo + "\n";
+}
+
+}  // namespace vexlor::cli

@@ -1,0 +1,104 @@
+// The texts of -h, --help and help [COMMAND]. man/vexlor-bindings.1 says the same at
+// length; a test checks that every command and option named here appears there too.
+#include "command_line.h"
+
+namespace vexlor::cli {
+
+namespace {
+
+// Why --quiet keeps the closing line: a failure exit status without a reason would leave
+// an installer's user with nothing to act on; who wants silence redirects standard error.
+const char* const kWriteOptions =
+    "  --dry-run   print on standard output what would change, and change nothing:\n"
+    "              no lock is taken and no file is touched\n"
+    "  --quiet     do not print the patcher's messages; a failure still ends with\n"
+    "              its one plain line on standard error, so it never goes unexplained\n"
+    "  -h, --help  print this text\n";
+
+const char* const kWriteExit =
+    "Exit status: 0 done (with --dry-run: it would succeed); 1 it failed (or would),\n"
+    "or BINDINGS_DIR is missing or not a directory; 2 the command line was wrong.\n";
+
+std::string patchHelp() {
+    return std::string(
+               "usage: vexlor-bindings patch BINDINGS_DIR [--dry-run] [--quiet]\n\n"
+               "Adds the bindings to vrcompositor_bindings_generic_hmd.json in\n"
+               "BINDINGS_DIR and marks it with vexlor_patched_v2. Before the first\n"
+               "change the original is saved once as\n"
+               "vrcompositor_bindings_generic_hmd.json.vexlor_backup. A file that is\n"
+               "already patched is left as it is.\n\n") +
+           kWriteOptions + "\n" + kWriteExit;
+}
+
+std::string unpatchHelp() {
+    return std::string(
+               "usage: vexlor-bindings unpatch BINDINGS_DIR [--dry-run] [--quiet]\n\n"
+               "Copies the backup back when the file still holds what the patch made\n"
+               "of it; otherwise takes out what the patch added, in place, and keeps\n"
+               "every other change. A file without a marker is left alone. Then\n"
+               "removes the legacy lighthouse_hmd profile files an older release wrote.\n"
+               "\n") +
+           kWriteOptions + "\n" + kWriteExit;
+}
+
+std::string statusHelp() {
+    return "usage: vexlor-bindings status BINDINGS_DIR [--json]\n\n"
+           "Reports the bindings file, the backup, leftover temporary files and legacy\n"
+           "profile files, one fact per line, without changing anything.\n\n"
+           "  --json      print the facts as one JSON object on one line\n"
+           "  -h, --help  print this text\n\n"
+           "Exit status: 0 reported; 1 BINDINGS_DIR is missing or not a directory;\n"
+           "2 the command line was wrong.\n";
+}
+
+std::string generalHelp() {
+    return UsageText() +
+           "\n"
+           "Patches the VR compositor's vrcompositor_bindings_generic_hmd.json in\n"
+           "BINDINGS_DIR, undoes the patch, or reports the directory's state.\n"
+           "\n"
+           "  patch      add the bindings; the original is saved once as\n"
+           "             vrcompositor_bindings_generic_hmd.json.vexlor_backup\n"
+           "  unpatch    restore the backup, or remove what the patch added, and remove\n"
+           "             legacy lighthouse_hmd profile files an older release wrote\n"
+           "  status     report the bindings file, the backup, leftover temporary files and\n"
+           "             legacy profile files, one per line, without changing anything\n"
+           "  help       print this text, or with a command, that command's help\n"
+           "\n"
+           "  --dry-run  patch, unpatch: print what would change, and change nothing\n"
+           "  --quiet    do not print the patcher's messages (normally on standard error);\n"
+           "             a failure still ends with one plain line saying what to do\n"
+           "  --json     print the status as one JSON object on standard output\n"
+           "  -h, --help print this text; after a command, that command's help\n"
+           "  --version  print the program's version\n"
+           "\n"
+           "Exit status: 0 done (status: reported); 1 the operation failed (status: the\n"
+           "directory is missing or not a directory); 2 the command line was wrong.\n";
+}
+
+}  // namespace
+
+std::string UsageText() {
+    return "usage: vexlor-bindings patch   BINDINGS_DIR [--dry-run] [--quiet]\n"
+           "       vexlor-bindings unpatch BINDINGS_DIR [--dry-run] [--quiet]\n"
+           "       vexlor-bindings status  BINDINGS_DIR [--json]\n"
+           "       vexlor-bindings help [COMMAND]\n"
+           "       vexlor-bindings -h | --help | --version\n";
+}
+
+std::string HelpText(std::optional<Command> topic) {
+    switch (topic.value_or(Command::kHelp)) {
+        case Command::kPatch:
+            return patchHelp();
+        case Command::kUnpatch:
+            return unpatchHelp();
+        case Command::kStatus:
+            return statusHelp();
+        case Command::kHelp:
+        case Command::kVersion:
+            break;
+    }
+    return generalHelp();
+}
+
+}  // namespace vexlor::cli
