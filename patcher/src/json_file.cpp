@@ -60,13 +60,29 @@ class InputLimits {
     bool overLimit_ = false;
 };
 
-// Builds the document like the library's own DOM parser, within InputLimits.
-class BoundedDomBuilder final : public nlohmann::json_sax<json> {
+// What both readers share: the limits, and the parser's own error kept as the refusal.
+class LimitedReader : public nlohmann::json_sax<json> {
   public:
-    BoundedDomBuilder(json& root, std::size_t inputBytes) : root_(root), limits_(inputBytes) {}
+    explicit LimitedReader(std::size_t inputBytes) : limits_(inputBytes) {}
 
     const std::string& refusal() const { return limits_.refusal(); }
     bool overLimit() const { return limits_.overLimit(); }
+
+    bool parse_error(std::size_t /*position*/, const std::string& /*lastToken*/,
+                     const nlohmann::detail::exception& error) override {
+        limits_.refuse(error.what());
+        return false;
+    }
+
+  protected:
+    InputLimits limits_;
+};
+
+// Builds the document like the library's own DOM parser, within InputLimits.
+class BoundedDomBuilder final : public LimitedReader {
+  public:
+    BoundedDomBuilder(json& root, std::size_t inputBytes)
+        : LimitedReader(inputBytes), root_(root) {}
 
     bool null() override { return addValue(nullptr); }
     bool boolean(bool value) override { return addValue(value); }
@@ -89,12 +105,6 @@ class BoundedDomBuilder final : public nlohmann::json_sax<json> {
         }
         member_ = &(*open_.back())[name];  // a repeated key keeps its last value, as usual
         return true;
-    }
-
-    bool parse_error(std::size_t /*position*/, const std::string& /*lastToken*/,
-                     const nlohmann::detail::exception& error) override {
-        limits_.refuse(error.what());
-        return false;
     }
 
   private:
@@ -138,18 +148,14 @@ class BoundedDomBuilder final : public nlohmann::json_sax<json> {
     json& root_;
     std::vector<json*> open_;  // the containers still being filled, innermost last
     json* member_ = nullptr;   // where the value after the last key goes
-    InputLimits limits_;
 };
 
 // Validates like BoundedDomBuilder and keeps only the outline: the root's type and the last
 // value of each watched top-level member.
-class OutlineScanner final : public nlohmann::json_sax<json> {
+class OutlineScanner final : public LimitedReader {
   public:
     OutlineScanner(DocumentOutline& outline, std::size_t inputBytes)
-        : outline_(outline), limits_(inputBytes) {}
-
-    const std::string& refusal() const { return limits_.refusal(); }
-    bool overLimit() const { return limits_.overLimit(); }
+        : LimitedReader(inputBytes), outline_(outline) {}
 
     bool null() override { return addValue(json::value_t::null, false); }
     bool boolean(bool value) override { return addValue(json::value_t::boolean, value); }
@@ -176,12 +182,6 @@ class OutlineScanner final : public nlohmann::json_sax<json> {
         }
         pending_ = depth_ == 1 ? watchedMember(name) : nullptr;
         return true;
-    }
-
-    bool parse_error(std::size_t /*position*/, const std::string& /*lastToken*/,
-                     const nlohmann::detail::exception& error) override {
-        limits_.refuse(error.what());
-        return false;
     }
 
   private:
@@ -229,7 +229,6 @@ class OutlineScanner final : public nlohmann::json_sax<json> {
     DocumentOutline& outline_;
     std::size_t depth_ = 0;    // the containers open around the next event
     bool* pending_ = nullptr;  // the watched member the next value belongs to
-    InputLimits limits_;
 };
 
 // What Windows PowerShell 5's ">" writes: UTF-16 with a byte order mark, or without one, where
