@@ -21,6 +21,15 @@ std::filesystem::path orCurrent(const std::filesystem::path& dir) {
     return dir.empty() ? std::filesystem::path(".") : dir;
 }
 
+// Runs `operation` with a scope that collects why it failed, for the caller who asked.
+template <typename Operation>
+bool noteFailureKind(FailureKind& failure, Operation operation) {
+    FailureScope scope;
+    const bool succeeded = operation();
+    failure = scope.Result(succeeded);
+    return succeeded;
+}
+
 }  // namespace
 
 bool AtomicWriteJson(const std::filesystem::path& target, const nlohmann::json& j, Logger log) {
@@ -43,18 +52,14 @@ bool UnpatchGenericHmdBindingsFile(const std::filesystem::path& bindingsDir, Log
 
 bool PatchGenericHmdBindingsFile(const std::filesystem::path& bindingsDir, Logger log,
                                  FailureKind& failure) {
-    FailureScope scope;
-    const bool succeeded = PatchGenericHmdBindingsFile(bindingsDir, std::move(log));
-    failure = scope.Result(succeeded);
-    return succeeded;
+    return noteFailureKind(
+        failure, [&] { return PatchGenericHmdBindingsFile(bindingsDir, std::move(log)); });
 }
 
 bool UnpatchGenericHmdBindingsFile(const std::filesystem::path& bindingsDir, Logger log,
                                    FailureKind& failure) {
-    FailureScope scope;
-    const bool succeeded = UnpatchGenericHmdBindingsFile(bindingsDir, std::move(log));
-    failure = scope.Result(succeeded);
-    return succeeded;
+    return noteFailureKind(
+        failure, [&] { return UnpatchGenericHmdBindingsFile(bindingsDir, std::move(log)); });
 }
 
 }  // namespace vexlor
