@@ -193,8 +193,9 @@ bool readForRestore(const Files& f, std::string& backupBytes, std::string& curre
     return !ec;
 }
 
-// Which way an unpatch goes, found from what it read; the plan shows the same choice.
-enum class Route { kRestore, kUndoInPlace, kLeaveAlone, kNothingToDo, kFail };
+// Which way an unpatch goes is found from what it read, as an UnpatchDecision; the plan
+// shows the same choice.
+using Route = UnpatchDecision;
 
 struct Reading {
     Files files;
@@ -210,7 +211,7 @@ struct Reading {
 Route chooseWithBackup(Reading& r, const Logger& log) {
     std::string cause;
     if (!readForRestore(r.files, r.backupBytes, r.current, log)) {
-        return Route::kFail;
+        return Route::kWouldFail;
     }
     const bool backupParsed = ParseJsonText(r.backupBytes, r.original, cause);
     if (r.current == r.backupBytes || (backupParsed && isPatchOf(r.original, r.current))) {
@@ -221,7 +222,7 @@ Route chooseWithBackup(Reading& r, const Logger& log) {
     if (!ParseJsonText(r.current, r.doc, cause)) {
         LogFormatted(log, "Vexlor[unpatch]: failed to parse %s: %s\n", fileText.c_str(),
                      cause.c_str());
-        return Route::kFail;
+        return Route::kWouldFail;
     }
     if (CarriedMarker(r.doc) == nullptr) {
         LogFormatted(log,
@@ -236,7 +237,7 @@ Route chooseWithBackup(Reading& r, const Logger& log) {
                      "Vexlor[unpatch]: cannot undo the patch in %s: its backup %s does not "
                      "parse (%s) -- nothing was changed\n",
                      fileText.c_str(), backupText.c_str(), cause.c_str());
-        return Route::kFail;
+        return Route::kWouldFail;
     }
     return Route::kUndoInPlace;
 }
@@ -248,7 +249,7 @@ Route chooseWithoutBackup(Reading& r, const Logger& log) {
     if (!LoadJsonFile(r.files.target, file, cause)) {
         LogFormatted(log, "Vexlor[unpatch]: failed to parse %s: %s\n", fileText.c_str(),
                      cause.c_str());
-        return Route::kFail;
+        return Route::kWouldFail;
     }
     r.current = std::move(file.bytes);
     r.doc = std::move(file.document);
@@ -267,12 +268,12 @@ Route chooseRoute(Reading& r, const Logger& log) {
                          platform::DisplayPath(r.files.file).c_str());
             return Route::kNothingToDo;
         case Presence::kUnknown:
-            return Route::kFail;
+            return Route::kWouldFail;
         case Presence::kPresent:
             break;
     }
     if (!ResolveWriteTarget(r.files.file, r.files.dir, kTag, log, r.files.target)) {
-        return Route::kFail;
+        return Route::kWouldFail;
     }
     switch (LookFor(r.files.backup, kTag, log)) {
         case Presence::kPresent:
@@ -283,7 +284,7 @@ Route chooseRoute(Reading& r, const Logger& log) {
         case Presence::kUnknown:
             break;
     }
-    return Route::kFail;
+    return Route::kWouldFail;
 }
 
 Step undo(Reading& r, const Logger& log) {
@@ -316,7 +317,7 @@ Step unpatchOnce(const Files& f, const Logger& log) {
             return Step::kNotOurs;
         case Route::kNothingToDo:
             return Step::kNothingToDo;
-        case Route::kFail:
+        case Route::kWouldFail:
             break;
     }
     return Step::kFailed;
@@ -332,22 +333,6 @@ bool mayReplace(const Reading& r, std::string& detail) {
                  platform::ErrorText(refusal) + "\n";
     }
     return !refusal;
-}
-
-UnpatchDecision decisionFor(Route route) {
-    switch (route) {
-        case Route::kRestore:
-            return UnpatchDecision::kRestore;
-        case Route::kUndoInPlace:
-            return UnpatchDecision::kUndoInPlace;
-        case Route::kLeaveAlone:
-            return UnpatchDecision::kLeaveAlone;
-        case Route::kNothingToDo:
-            return UnpatchDecision::kNothingToDo;
-        case Route::kFail:
-            break;
-    }
-    return UnpatchDecision::kWouldFail;
 }
 
 // The legacy profiles go after an undo, or after a file left alone while a cleanup is owed.
@@ -406,12 +391,13 @@ UnpatchPlan PlanUnpatchGenericHmdBindingsFile(const fs::path& bindingsDir) {
     r.files = filesIn(bindingsDir);
     plan.bindingsFile = platform::DisplayPath(r.files.file);
     const Route route = chooseRoute(r, KeepLastMessage(plan.detail));
-    if (route == Route::kFail || (route != Route::kNothingToDo && route != Route::kLeaveAlone &&
-                                  !mayReplace(r, plan.detail))) {
+    if (route == Route::kWouldFail ||
+        (route != Route::kNothingToDo && route != Route::kLeaveAlone &&
+         !mayReplace(r, plan.detail))) {
         plan.failure = scope.Result(false);
         return plan;
     }
-    plan.decision = decisionFor(route);
+    plan.decision = route;
     if (r.hasBackup && (route == Route::kRestore || route == Route::kUndoInPlace)) {
         plan.backup = platform::DisplayPath(r.files.backup);
     }
