@@ -39,7 +39,7 @@ wineboot </dev/null >/dev/null 2>&1
 # wine's null graphics driver gives the console output test a console without a display.
 wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1
 
-cmake -S . -B "$build" -G Ninja --no-warn-unused-cli -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+cmake -S . -B "$build" -G Ninja --no-warn-unused-cli -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/mingw-w64.cmake \
   -DVEXLOR_WINEPREFIX="$WINEPREFIX" >/dev/null
 cmake --build "$build" -j2
