@@ -1,5 +1,7 @@
 #include <exception>
-#include <memory>
+#include <iomanip>
+#include <ostream>
+#include <streambuf>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -24,24 +26,15 @@ constexpr std::size_t kWriteChunkBytes = std::size_t{64} << 10;
 struct SerializationStopped {};
 
 // Gathers the serializer's output into pieces of kWriteChunkBytes for the sink, counting it
-// against the largest file the patcher reads back.
-class ChunkedOutput final : public nlohmann::detail::output_adapter_protocol<char> {
+// against the largest file the patcher reads back. The serializer reaches it through a
+// std::ostream, the JSON library's public streaming interface.
+class ChunkedOutput final : public std::streambuf {
   public:
     explicit ChunkedOutput(const platform::ByteSink& sink) : sink_(sink) {
         buffer_.reserve(kWriteChunkBytes);
     }
 
-    void write_character(char c) override {
-        buffer_.push_back(c);
-        flushWhenFull();
-    }
-
-    void write_characters(const char* text, std::size_t length) override {
-        buffer_.append(text, length);
-        flushWhenFull();
-    }
-
-    void flush() {
+    void flushPending() {
         written_ += buffer_.size();
         if (written_ > kMaxFileBytes) {
             error_ = std::make_error_code(std::errc::file_too_large);
@@ -55,10 +48,25 @@ class ChunkedOutput final : public nlohmann::detail::output_adapter_protocol<cha
 
     std::error_code error() const { return error_; }
 
+  protected:
+    int_type overflow(int_type c) override {
+        if (!traits_type::eq_int_type(c, traits_type::eof())) {
+            buffer_.push_back(traits_type::to_char_type(c));
+            flushWhenFull();
+        }
+        return traits_type::not_eof(c);
+    }
+
+    std::streamsize xsputn(const char* text, std::streamsize length) override {
+        buffer_.append(text, static_cast<std::size_t>(length));
+        flushWhenFull();
+        return length;
+    }
+
   private:
     void flushWhenFull() {
         if (buffer_.size() >= kWriteChunkBytes) {
-            flush();
+            flushPending();
         }
     }
 
@@ -70,20 +78,24 @@ class ChunkedOutput final : public nlohmann::detail::output_adapter_protocol<cha
 
 std::error_code serializeInto(const nlohmann::json& j, const platform::ByteSink& sink,
                               std::string& cause) {
-    auto output = std::make_shared<ChunkedOutput>(sink);
+    ChunkedOutput output(sink);
+    std::ostream stream(&output);
+    // A stream swallows what its buffer throws unless told to pass it on; the stop must reach
+    // the catch below, with the serializer's own errors.
+    stream.exceptions(std::ios::badbit);
     try {
-        nlohmann::detail::serializer<nlohmann::json> serializer(
-            output, ' ', nlohmann::json::error_handler_t::strict);
-        serializer.dump(j, /*pretty_print=*/true, /*ensure_ascii=*/false, /*indent_step=*/4);
-        output->flush();
+        // A width makes the serializer indent by that many fill characters, as dump(4) does,
+        // and a stream never escapes non-ASCII text; invalid UTF-8 throws.
+        stream << std::setw(4) << std::setfill(' ') << j;
+        output.flushPending();
     } catch (const SerializationStopped&) {
         // What the patcher writes it must be able to read back.
-        if (output->error() == std::errc::file_too_large) {
+        if (output.error() == std::errc::file_too_large) {
             NoteFailure(FailureKind::kTooLarge);
             cause = "the document would be larger than " + std::to_string(kMaxFileBytes >> 20) +
                     " MiB, more than any bindings file holds";
         }
-        return output->error();
+        return output.error();
     } catch (const std::exception& e) {
         NoteFailure(FailureKind::kNotJson);  // text that is not UTF-8, which JSON must be
         cause = e.what();

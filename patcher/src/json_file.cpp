@@ -69,7 +69,7 @@ class LimitedReader : public nlohmann::json_sax<json> {
     bool overLimit() const { return limits_.overLimit(); }
 
     bool parse_error(std::size_t /*position*/, const std::string& /*lastToken*/,
-                     const nlohmann::detail::exception& error) override {
+                     const nlohmann::json::exception& error) override {
         limits_.refuse(error.what());
         return false;
     }
