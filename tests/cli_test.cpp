@@ -450,6 +450,18 @@ TEST(CliStatus, JsonHoldsTheSameFacts) {
                                               {kLegacyProfileName, {{"state", "not_ours"}}}}));
 }
 
+#if !defined(_WIN32)
+// A POSIX name is any bytes; what status prints about it must still be text a parser takes.
+TEST(CliStatus, JsonShowsANameThatIsNotUtf8AsValidText) {
+    TempDir parent;
+    const fs::path dir = parent / "bindings\xFF";
+    fs::create_directory(dir);
+    const ProcessResult r = Tool({"status", "--json", dir.native()});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(json::parse(r.out)["directory"], parent.path().native() + "/bindings\uFFFD");
+}
+#endif
+
 TEST(CliStatus, ChangesNothingInTheDirectory) {
     TempDir dir;
     const std::map<std::string, std::string> files = {

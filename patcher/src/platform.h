@@ -134,9 +134,6 @@ std::string ErrorText(const std::error_code& ec);
 // `path` as UTF-8 text for messages. Never throws: what cannot be converted is replaced.
 std::string DisplayPath(const fs::path& path);
 
-// The calling process's identifier.
-unsigned long CurrentProcessId();
-
 }  // namespace vexlor::platform
 
 #endif  // VEXLOR_PLATFORM_H_

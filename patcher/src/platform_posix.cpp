@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "platform.h"
+#include "utf8.h"
 
 namespace vexlor::platform {
 
@@ -364,12 +365,9 @@ std::string ErrorText(const std::error_code& ec) {
     return ec.message();
 }
 
+// A name is any bytes but '/' and NUL; what is shown, in a message or in JSON, must be text.
 std::string DisplayPath(const fs::path& path) {
-    return path.native();
-}
-
-unsigned long CurrentProcessId() {
-    return static_cast<unsigned long>(::getpid());
+    return ValidUtf8(path.native());
 }
 
 }  // namespace vexlor::platform

@@ -580,8 +580,4 @@ std::string DisplayPath(const fs::path& path) {
     return toUtf8(path.native());
 }
 
-unsigned long CurrentProcessId() {
-    return ::GetCurrentProcessId();
-}
-
 }  // namespace vexlor::platform

@@ -80,4 +80,8 @@ ProcessResult RunProcess(const std::filesystem::path& program, const std::vector
     return result;
 }
 
+unsigned long CurrentProcessId() {
+    return static_cast<unsigned long>(::getpid());
+}
+
 }  // namespace vexlor::testing

@@ -239,4 +239,8 @@ ProcessResult RunProcess(const std::filesystem::path& program, const std::vector
     return result;
 }
 
+unsigned long CurrentProcessId() {
+    return ::GetCurrentProcessId();
+}
+
 }  // namespace vexlor::testing

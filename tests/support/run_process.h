@@ -20,6 +20,9 @@ struct ProcessResult {
 ProcessResult RunProcess(const std::filesystem::path& program, const std::vector<std::string>& args,
                          const std::filesystem::path& workingDir = {});
 
+// This test process's identifier, to keep its scratch directories apart from another's.
+unsigned long CurrentProcessId();
+
 }  // namespace vexlor::testing
 
 #endif  // VEXLOR_TESTS_RUN_PROCESS_H_

@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "platform.h"
+#include "run_process.h"
 
 namespace vexlor::testing {
 
@@ -15,7 +16,7 @@ TempDir::TempDir() {
     static std::atomic<unsigned> counter{0};
     const fs::path base = fs::temp_directory_path();
     for (;;) {
-        path_ = base / ("vexlor_unit_" + std::to_string(platform::CurrentProcessId()) + "_" +
+        path_ = base / ("vexlor_unit_" + std::to_string(CurrentProcessId()) + "_" +
                         std::to_string(counter++));
         if (fs::create_directory(path_)) {
             return;
