@@ -388,18 +388,51 @@ std::error_code MoveNoReplace(const fs::path& from, const fs::path& to) {
     return errorCode(error);
 }
 
-std::error_code SyncDirectoryOf(const fs::path& /*file*/) {
-    // MOVEFILE_WRITE_THROUGH has already finished the move on the disk.
+namespace {
+
+// The answers of a file system or a system that cannot flush a directory (FAT, network shares,
+// Windows before 8), or of a directory we may add files to but not open for writing.
+bool cannotFlushDirectory(DWORD error) {
+    return error == ERROR_ACCESS_DENIED || error == ERROR_INVALID_FUNCTION ||
+           error == ERROR_INVALID_PARAMETER || error == ERROR_NOT_SUPPORTED;
+}
+
+}  // namespace
+
+// MOVEFILE_WRITE_THROUGH finishes a move on the disk, but a removal has no such flag. A
+// directory opened with backup semantics and write access can be flushed where the system
+// allows it (NTFS since Windows 8); where it does not, there is nothing more to do.
+std::error_code SyncDirectoryOf(const fs::path& file) {
+    const fs::path dir = file.parent_path().empty() ? fs::path(L".") : file.parent_path();
+    Handle handle(::CreateFileW(systemPath(dir).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!handle.valid() || !::FlushFileBuffers(handle.get())) {
+        const DWORD error = ::GetLastError();
+        return cannotFlushDirectory(error) ? std::error_code{} : errorCode(error);
+    }
     return {};
 }
 
+// A rename over the file needs the right to delete it, which its access control list (or its
+// directory's) may withhold as surely as the read-only attribute does. Asked for up front, that
+// refusal is told apart from the passing "access denied" of a file another program is
+// deleting, which the rename waits out.
 std::error_code CheckMayReplace(const fs::path& file) {
-    const DWORD attributes = ::GetFileAttributesW(systemPath(file).c_str());
+    const std::wstring name = systemPath(file);
+    const DWORD attributes = ::GetFileAttributesW(name.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         const DWORD error = ::GetLastError();
         return isNotFound(error) ? std::error_code{} : errorCode(error);
     }
     if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        return {ERROR_ACCESS_DENIED, std::system_category()};
+    }
+    Handle probe(::CreateFileW(name.c_str(), DELETE,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    // Any other answer (a holder that shares no deletion, say) is the rename's to wait out.
+    if (!probe.valid() && ::GetLastError() == ERROR_ACCESS_DENIED) {
         return {ERROR_ACCESS_DENIED, std::system_category()};
     }
     return {};
@@ -538,7 +571,8 @@ std::error_code ProbeDirectoryLock(const fs::path& dir, bool& held) {
 
 ErrorClass ClassifyError(const std::error_code& ec) {
     if (ec.category() != std::system_category()) {
-        if (ec == std::errc::permission_denied || ec == std::errc::read_only_file_system) {
+        if (ec == std::errc::permission_denied || ec == std::errc::operation_not_permitted ||
+            ec == std::errc::read_only_file_system) {
             return ErrorClass::kDenied;
         }
         return ec == std::errc::no_space_on_device ? ErrorClass::kNoSpace : ErrorClass::kOther;
@@ -550,7 +584,13 @@ ErrorClass ClassifyError(const std::error_code& ec) {
     if (error == ERROR_ACCESS_DENIED || error == ERROR_WRITE_PROTECT) {
         return ErrorClass::kDenied;
     }
-    if (error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL) {
+    if (error == ERROR_PRIVILEGE_NOT_HELD) {
+        return ErrorClass::kDenied;
+    }
+    // ERROR_DISK_QUOTA_EXCEEDED, which mingw-w64's headers lack: the user's quota is full.
+    constexpr DWORD kDiskQuotaExceeded = 1295;
+    if (error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL ||
+        error == kDiskQuotaExceeded) {
         return ErrorClass::kNoSpace;
     }
     return ErrorClass::kOther;
