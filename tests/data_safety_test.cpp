@@ -173,24 +173,39 @@ TEST(DataSafety, NeverWritesWhatItWouldRefuseToRead) {
     EXPECT_GT(fs::file_size(d.file), kMaxFileBytes - 65536);
 }
 
-// Someone who takes no lock writes the file between the patch's read and its replace: the
-// patch starts again from the new content; a writer that never stops makes it give up.
+// Someone who takes no lock writes the file between the operation's read and its replace:
+// patch and unpatch start again from the new content, even when it has the old one's size; a
+// writer that never stops makes them give up.
 TEST(DataSafety, ChangeBetweenReadAndReplaceIsNeverOverwritten) {
     BindingsDir d;
     CapturingLogger log;
-    const std::string rewrite = R"({"bindings": {}, "written": "meanwhile"})";
+    std::string rewrite = R"({"bindings": {}, "written": "meanwhile"})";
+    ASSERT_LT(rewrite.size(), kFixtureBytes.size());
+    rewrite.resize(kFixtureBytes.size(), ' ');
     int writes = 0;
-    SetBeforeReplaceHookForTesting([&](const fs::path& target) {
-        if (writes++ == 0) {
-            WriteBytes(target, rewrite);
-        }
-    });
+    const auto writeOnce = [&](const std::string& bytes) {
+        writes = 0;
+        SetBeforeReplaceHookForTesting([&writes, bytes](const fs::path& target) {
+            if (writes++ == 0) {
+                WriteBytes(target, bytes);
+            }
+        });
+    };
+    writeOnce(rewrite);
     WriteBytes(d.file, kFixtureBytes);
     EXPECT_TRUE(PatchGenericHmdBindingsFile(d.path(), log.logger()));
     EXPECT_EQ(json::parse(ReadBytes(d.file)), Patched(json::parse(rewrite)));
     EXPECT_EQ(ReadBytes(d.backup), kFixtureBytes);
 
+    json edited = Patched(json::parse(rewrite));
+    edited["edited"] = "meanwhile";
+    writeOnce(edited.dump(4));
+    EXPECT_TRUE(UnpatchGenericHmdBindingsFile(d.path(), log.logger())) << log.joined();
+    EXPECT_EQ(json::parse(ReadBytes(d.file)).value("edited", ""), "meanwhile");
+    EXPECT_FALSE(json::parse(ReadBytes(d.file)).contains(kMarkerKey));
+
     const std::string patchedRewrite = Patched(json::parse(rewrite)).dump(4);
+    WriteBytes(d.file, patchedRewrite);
     SetBeforeReplaceHookForTesting([&](const fs::path& target) {
         WriteBytes(target, patchedRewrite + std::string(writes++ % 7, ' '));
     });

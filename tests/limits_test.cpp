@@ -258,5 +258,27 @@ TEST(LimitsSpecialFiles, EndlessDeviceAsBindingsFileIsRefusedBySize) {
     d.expectRefused("larger than 64 MiB");
 }
 
+// The write limit is the read limit, to the byte: a document whose written form is exactly
+// the largest file the patcher reads is written; one byte more writes nothing at all.
+TEST(LimitsWrite, TheWriteLimitIsTheReadLimitToTheByte) {
+#if defined(VEXLOR_TEST_SANITIZED)
+    GTEST_SKIP() << "files of 64 MiB take minutes through a sanitized build; the plain build "
+                    "runs this";
+#endif
+    if (!HavePosixFiles()) {
+        GTEST_SKIP() << "files of 64 MiB take minutes under wine; the Linux build runs this";
+    }
+    for (const std::size_t written : {kMaxFileBytes, kMaxFileBytes + 1}) {
+        LimitsDir d;
+        WriteBytes(d.file, "{}");
+        // A JSON string is written as its text between two quotes.
+        const bool fits =
+            AtomicWriteJson(d.file, json(std::string(written - 2, 'a')), d.log.logger());
+        EXPECT_EQ(fits, written == kMaxFileBytes) << written;
+        EXPECT_EQ(fs::file_size(d.file), fits ? written : 2u);
+        EXPECT_EQ(d.entries(), std::vector<std::string>{NameOf(d.file)});
+    }
+}
+
 }  // namespace
 }  // namespace vexlor::testing
