@@ -68,6 +68,25 @@ TEST(DirectoryLock, PatchWaitsForAHolderProcessUpToTheLimit) {
     }
 }
 
+// Patch and unpatch both lock the bindings directory itself, so each waits out a holder of it.
+TEST(DirectoryLock, PatchAndUnpatchEachWaitForAHolderOfTheBindingsDirectory) {
+    constexpr std::chrono::milliseconds kHold{1500};
+    for (const char* command : {"patch", "unpatch"}) {
+        BindingsDir d;
+        WriteBytes(d.file, kFixtureBytes);
+        auto holder =
+            Start(VEXLOR_LOCK_HOLDER_EXE, {d.path().u8string(), std::to_string(kHold.count()), ""});
+        while (!Held(d.path()) &&
+               holder.wait_for(std::chrono::milliseconds(5)) == std::future_status::timeout) {
+        }
+        const auto started = std::chrono::steady_clock::now();
+        const ProcessResult run = RunProcess(VEXLOR_BINDINGS_EXE, {command, d.path().u8string()});
+        EXPECT_EQ(run.exitCode, 0) << command << ": " << run.err;
+        EXPECT_GE(std::chrono::steady_clock::now() - started, kHold * 2 / 3) << command;
+        EXPECT_EQ(holder.get().exitCode, 0);
+    }
+}
+
 TEST(Concurrency, PatchPatchAndUnpatchTogetherNeverExposeAPartialState) {
     BindingsDir d;
     WriteBytes(d.file, kFixtureBytes);
