@@ -8,7 +8,9 @@ once per call with the process killed as it makes that call (inject=...:signal=S
 each run it checks what is on disk and what was reported, and that a following normal run
 reaches exactly the state of a run that never failed. The trace of the undisturbed run must show
 each file flushed before it is renamed into place and its directory flushed before the next
-rename; an interrupted call must be made again, and a failed flush after a rename warned of.
+rename, and every entry it creates and keeps flushed in its directory; an interrupted call must
+be made again, a failed flush after a rename warned of, a failed flush of the backup must stop
+the patch, and a directory that cannot be flushed (EINVAL) is no failure at all.
 Finally it runs the operations as an unprivileged user against a read-only directory and a
 read-only file.
 
@@ -394,6 +396,7 @@ QUOTED = re.compile(r'"((?:[^"\\]|\\.)*)"')
 DESCRIPTOR = re.compile(r"^\d+<(.*?)>[,)]")
 MOVES = ("rename", "renameat", "renameat2", "link", "linkat")
 FLUSHES = ("fsync", "fdatasync")
+OPENED = re.compile(r"= \d+<(.*)>$")  # the path of the descriptor an open returned
 
 
 def traced_calls(trace):
@@ -410,10 +413,14 @@ def traced_calls(trace):
 def durability_problems(trace, workspace):
     """A file is renamed or linked into place only once its last write is flushed, and the
     directory of its new name is flushed before the next move and before the run ends; so the
-    backup is on storage before the bindings file is replaced."""
+    backup is on storage before the bindings file is replaced. Every entry the run creates and
+    leaves (the cleanup note, a backup made by a move) has its directory flushed before the run
+    ends, or a crash just after a reported success could take it away; one that is not a
+    temporary file, before the next move too, since that move may rely on it."""
     problems = []
     flushed = {}  # path -> whether its last write has been flushed
     unflushed_move = None  # the last move's new name, while its directory is not flushed
+    new_entries = set()  # entries created or moved in, whose directory is not flushed since
     for name, arguments, path, succeeded in traced_calls(trace):
         if name.startswith(("write", "pwrite")) and path:
             flushed[path] = False
@@ -421,15 +428,30 @@ def durability_problems(trace, workspace):
             flushed[path] = True
             if unflushed_move and path == os.path.dirname(unflushed_move):
                 unflushed_move = None
+            new_entries = {entry for entry in new_entries if os.path.dirname(entry) != path}
         elif name in MOVES and succeeded:
             source, target = QUOTED.findall(arguments)[:2]
             if unflushed_move:
                 problems.append("%s moved before the directory of %s was flushed" % (target, unflushed_move))
+            for entry in sorted(new_entries - {source, unflushed_move}):
+                if not entry.endswith(TEMP_SUFFIX):
+                    problems.append("%s moved before the directory of the new entry %s was flushed"
+                                    % (target, entry))
             if not flushed.get(source):
                 problems.append("%s moved to %s before its last write was flushed" % (source, target))
             unflushed_move = target
+            if not name.startswith("link"):
+                new_entries.discard(source)
+            new_entries.add(target)
+        elif name in ("open", "openat") and "O_CREAT" in arguments and OPENED.search(arguments):
+            new_entries.add(OPENED.search(arguments).group(1))
+        elif name in ("unlink", "unlinkat") and succeeded:
+            new_entries.discard(QUOTED.findall(arguments)[0])
     if unflushed_move:
         problems.append("the directory of %s was never flushed after the move" % unflushed_move)
+    for entry in sorted(new_entries):
+        if entry != unflushed_move:
+            problems.append("the directory of the new entry %s was never flushed" % entry)
     return [problem.replace(workspace, "WS") for problem in problems]
 
 
@@ -477,8 +499,11 @@ def late_backup_problems(runner, root):
 
 def flush_warning_problems(scenario, errno_name, result):
     """A failed flush of the directory after a rename leaves the new file in place: the run
-    succeeds and warns, as the restore from a backup or as every atomic write does. The
-    backup's flush may instead stop the patch with the cause."""
+    succeeds and warns, as the restore from a backup or as every atomic write does. A failed
+    flush of the backup stops the patch with the cause, before the file is replaced: the file
+    is replaced only once its original is on storage."""
+    if errno_name == "EINVAL":
+        return []  # a directory that cannot be flushed: see unflushable_directory_problems
     moved_to = None
     for name, arguments, path, succeeded in traced_calls(result.trace):
         if name in MOVES and succeeded:
@@ -491,11 +516,12 @@ def flush_warning_problems(scenario, errno_name, result):
         return []
     cause = os.strerror(getattr(errno, errno_name))
     if os.path.basename(moved_to) == BACKUP:
-        warning = "Vexlor[patch]: could not flush %s to storage: %s\n" % (moved_to, cause)
         stopped = result.status == 1 and any(cause in m for m in log_messages(result.err))
-        if (result.status == 0 and warning in result.err) or stopped:
+        unchanged = read(os.path.join(os.path.dirname(moved_to), scenario.watched)) == \
+            scenario.start[scenario.watched]
+        if stopped and unchanged:
             return []
-        return ["the backup's failed flush was neither warned of nor stopped the patch:\n" +
+        return ["the backup's failed flush did not stop the patch before the file changed:\n" +
                 result.err]
     if scenario.operation == "unpatch" and BACKUP in scenario.start:
         warning = "Vexlor[unpatch]: could not flush %s to storage: %s\n" % (moved_to, cause)
@@ -540,10 +566,30 @@ def list_calls(scenario, runner, root, report):
     return calls
 
 
+def errnos_for(call):
+    """A directory's flush may also answer EINVAL, on a file system that cannot flush one."""
+    errnos = ERRNOS.get(call.name, DEFAULT_ERRNOS)
+    if call.name in FLUSHES and re.fullmatch(r"\S+ \d+<WS>", call.text):
+        errnos += ("EINVAL",)
+    return errnos
+
+
+def unflushable_directory_problems(scenario, errno_name, call, result, workspace):
+    """Where directories cannot be flushed there is nothing more to do: the run is as good as
+    an undisturbed one, with nothing to warn of."""
+    if errno_name != "EINVAL" or call.name not in FLUSHES:
+        return []
+    files = snapshot(workspace)
+    if result.status != 0 or os.strerror(errno.EINVAL) in result.err or files != scenario.expected:
+        return ["an unflushable directory was taken for a failure (status %d):\n%s"
+                % (result.status, result.err)]
+    return []
+
+
 def sweep_errors(scenario, calls, runner, root, report):
     points = 0
     for call in calls:
-        for errno_name in ERRNOS.get(call.name, DEFAULT_ERRNOS):
+        for errno_name in errnos_for(call):
             where = "%s, %s fails with %s" % (scenario.name, call, errno_name)
             workspace = fresh_workspace(root, scenario.start)
             inject = "%s:error=%s:when=%d" % (call.name, errno_name, call.occurrence)
@@ -568,6 +614,8 @@ def sweep_errors(scenario, calls, runner, root, report):
                 problems.append("temporary file left behind: %s" % leftovers)
             problems += retry_problems(scenario, errno_name, result, workspace)
             problems += flush_warning_problems(scenario, errno_name, result)
+            problems += unflushable_directory_problems(scenario, errno_name, call, result,
+                                                       workspace)
             problems += completion_problems(scenario, runner, workspace)
             report.violation(where, problems)
     return points
