@@ -2,6 +2,7 @@
 
 #include "bindings_fixtures.h"
 #include "os_traps.h"
+#include "run_process.h"
 #include "test_support.h"
 #include "vexlor/bindings.h"
 
@@ -123,6 +124,27 @@ TEST(AtomicWriteJsonReplace, SymlinkAtTheTemporaryPathLeavesItsTargetUntouched) 
     EXPECT_EQ(ReadBytes(victim), "precious");
     EXPECT_EQ(ReadBytes(t.target), "{\n    \"hello\": \"world\",\n    \"n\": 42\n}");
     EXPECT_FALSE(fs::exists(fs::symlink_status(t.temp)));
+}
+
+// The same link planted again between the clearing of the name and the open, as another
+// process could: strace makes the clearing report success and leave the link, so only the
+// open's own refusal to follow or reuse a name keeps the victim whole.
+TEST(AtomicWriteJsonReplace, SymlinkPlantedAfterTheTemporaryPathIsClearedIsNotFollowed) {
+    if (!HavePosixFiles() || !fs::exists("/usr/bin/strace")) {
+        GTEST_SKIP() << "needs POSIX links and strace";
+    }
+    AtomicTarget t;
+    const fs::path file = t.dir / kBindingsFileName;
+    WriteBytes(file, "{}");
+    const fs::path victim = t.dir / "victim";
+    WriteBytes(victim, "precious");
+    fs::create_symlink(victim, fs::path(file) += kTempSuffix);
+    const ProcessResult r = RunProcess(
+        "/usr/bin/strace", {"-f", "-qq", "-o", "/dev/null", "-e", "inject=unlink,unlinkat:retval=0",
+                            VEXLOR_BINDINGS_EXE, "patch", t.dir.path().u8string()});
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    EXPECT_EQ(ReadBytes(victim), "precious");
+    EXPECT_EQ(ReadBytes(file), "{}");
 }
 
 TEST(AtomicWriteJsonReplace, DanglingSymlinkAtTheTemporaryPathCreatesNothingThroughIt) {

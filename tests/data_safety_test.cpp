@@ -120,23 +120,47 @@ TEST(DataSafety, LinkedBindingsFileStaysALinkAndOnlyItsOwnersFileIsWritten) {
     if (!HavePosixFiles()) {
         GTEST_SKIP() << "symbolic links need privileges on Windows";
     }
-    ToolDir d;
-    TempDir elsewhere;
-    const fs::path real = elsewhere / "real.json";
-    WriteBytes(real, kFixtureBytes);
-    fs::create_symlink(real, d.file);
-    d.ok("patch");
-    EXPECT_TRUE(fs::is_symlink(d.file));
-    EXPECT_EQ(ReadBytes(real), kPatchedFixtureBytes);
-    EXPECT_EQ(ReadBytes(d.backup), kFixtureBytes);
-    d.ok("unpatch");
-    EXPECT_TRUE(fs::is_symlink(d.file));
-    EXPECT_EQ(ReadBytes(real), kFixtureBytes);
-    if (std::system(("chown nobody " + real.string() + " 2>/dev/null").c_str()) == 0) {
-        const ProcessResult r = d.run("patch");
-        EXPECT_EQ(r.exitCode, 1);
-        EXPECT_NE(r.err.find("belongs to another user"), std::string::npos) << r.err;
+    // A relative link leads from the link's own directory, wherever the tool runs from.
+    for (const bool relative : {false, true}) {
+        SCOPED_TRACE(relative ? "relative link" : "absolute link");
+        ToolDir d;
+        TempDir elsewhere;
+        const fs::path real = elsewhere / "real.json";
+        WriteBytes(real, kFixtureBytes);
+        fs::create_symlink(relative ? fs::relative(real, d.path()) : real, d.file);
+        d.ok("patch");
+        EXPECT_TRUE(fs::is_symlink(d.file));
+        EXPECT_EQ(ReadBytes(real), kPatchedFixtureBytes);
+        EXPECT_EQ(ReadBytes(d.backup), kFixtureBytes);
+        d.ok("unpatch");
+        EXPECT_TRUE(fs::is_symlink(d.file));
         EXPECT_EQ(ReadBytes(real), kFixtureBytes);
+    }
+    // Neither the file nor the backup may lead to a file of another user.
+    struct Case {
+        const char* command;
+        bool linkedBackup;
+    };
+    for (const Case c : {Case{"patch", false}, Case{"patch", true}, Case{"unpatch", true}}) {
+        SCOPED_TRACE(std::string(c.command) + (c.linkedBackup ? ", backup linked" : ""));
+        ToolDir d;
+        TempDir elsewhere;
+        const fs::path foreign = elsewhere / "foreign.json";
+        WriteBytes(foreign, kFixtureBytes);
+        if (std::system(("chown nobody " + foreign.string() + " 2>/dev/null").c_str()) != 0) {
+            GTEST_SKIP() << "cannot give a file to another user here";
+        }
+        const std::string before =
+            c.command == std::string("patch") ? kFixtureBytes : kPatchedFixtureBytes;
+        if (c.linkedBackup) {
+            WriteBytes(d.file, before);
+        }
+        fs::create_symlink(foreign, c.linkedBackup ? d.backup : d.file);
+        const ProcessResult r = d.run(c.command);
+        EXPECT_EQ(r.exitCode, 1) << r.err;
+        EXPECT_NE(r.err.find("another user"), std::string::npos) << r.err;
+        EXPECT_EQ(ReadBytes(foreign), kFixtureBytes);
+        EXPECT_EQ(ReadBytes(d.file), c.linkedBackup ? before : kFixtureBytes);
     }
 }
 
