@@ -187,6 +187,8 @@ done
 complete_line=$(bash -c 'source /usr/share/bash-completion/completions/vexlor-bindings && complete -p vexlor-bindings') ||
     fail "the installed bash completion does not load"
 echo "bash completion: $complete_line"
+quietly tests/completion_test.sh /usr/share/bash-completion/completions/vexlor-bindings ||
+    fail "the installed bash completion does not complete names with blanks"
 [ -f /usr/share/zsh/vendor-completions/_vexlor-bindings ] || fail "no zsh completion installed"
 build_and_run_consumer "$work/consumer-system" "/usr/$multiarch_libdir/cmake/vexlor_bindings"
 cflags=$(pkg-config --cflags vexlor_bindings)
