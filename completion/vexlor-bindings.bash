@@ -59,17 +59,16 @@ _vexlor_bindings()
     if [[ $cur == -* ]]; then
         local options="--help -h"
         case $command in
-            patch | unpatch) options+=" --dry-run --quiet" ;;
+            patch | unpatch) options+=" --dry-run -n --quiet -q" ;;
             status) options+=" --json" ;;
-            "") options+=" --version" ;;
+            "") options+=" --version -V" ;;
         esac
         _vexlor_bindings_words "$options" "$cur"
         return
     fi
 
     case $command in
-        "") _vexlor_bindings_words "$commands" "$cur" ;;
-        help) _vexlor_bindings_words "patch unpatch status" "$cur" ;;
+        "" | help) _vexlor_bindings_words "$commands" "$cur" ;;
         *) _vexlor_bindings_directories "$cur" ;;
     esac
 }

@@ -7,6 +7,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -609,6 +610,27 @@ TEST(CliUsage, HelpAndVersionGoToStandardOutput) {
     const std::string number = lines[0].substr(std::string("vexlor-bindings ").size());
     EXPECT_FALSE(number.empty());
     EXPECT_EQ(number.find_first_not_of("0123456789."), std::string::npos) << number;
+}
+
+// Each short option does what its long form does; "help" explains itself too.
+TEST(CliUsage, ShortOptionsAndHelpHelpMeanTheirLongForms) {
+    TempDir dir;
+    WriteBytes(dir / kBindingsName, kOriginal);
+    const std::string d = Arg(dir.path());
+    const std::vector<std::pair<std::vector<std::string>, std::vector<std::string>>> pairs = {
+        {{"-V"}, {"--version"}},
+        {{"patch", "-n", d}, {"patch", "--dry-run", d}},
+        {{"unpatch", d, "-n"}, {"unpatch", d, "--dry-run"}},
+        {{"patch", "-q", d}, {"patch", "--quiet", d}},  // the second finds it already patched
+    };
+    for (const auto& [shortForm, longForm] : pairs) {
+        const ProcessResult a = Tool(shortForm), b = Tool(longForm);
+        EXPECT_EQ(a.exitCode, 0) << shortForm[0] << a.err;
+        EXPECT_EQ(std::tie(a.exitCode, a.out, a.err), std::tie(b.exitCode, b.out, b.err))
+            << shortForm[0];
+    }
+    EXPECT_EQ(ReadBytes(dir / kBackupName), kOriginal);
+    EXPECT_EQ(Tool({"help", "help"}).out.rfind("usage: vexlor-bindings help [COMMAND]\n", 0), 0u);
 }
 
 // Replaces each "FILE" and "BACKUP" in `lines` with that file of `dir`, as the tool shows it.

@@ -37,10 +37,10 @@ run_cases() {
     check 'my bindings' status '"my b'
     check 'other dir' status --json o
     check 'help|patch|status|unpatch' ''
-    check 'patch|status|unpatch' help ''
+    check 'help|patch|status|unpatch' help ''
     check 'unpatch' help u
-    check '--dry-run|--help|--quiet|-h' patch 'my bindings' -
-    check '--help|--version|-h' -
+    check '--dry-run|--help|--quiet|-h|-n|-q' patch 'my bindings' -
+    check '--help|--version|-V|-h' -
 }
 
 mode=bare
