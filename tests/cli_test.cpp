@@ -442,6 +442,7 @@ TEST(CliStatus, JsonHoldsTheSameFacts) {
     const json facts = json::parse(r.out);
     EXPECT_EQ(facts["format_version"], 1);
     EXPECT_EQ(facts["directory"], Arg(dir.path()));
+    EXPECT_EQ(facts["directory_state"], "directory");
     EXPECT_EQ(facts["bindings_file"],
               json({{"state", "patched"}, {"marker", "vexlor_patched_v2"}}));
     EXPECT_EQ(facts["backup"], json({{"state", "present"}, {"size", kOriginal.size()}}));
@@ -494,10 +495,36 @@ TEST(CliStatus, EveryCommandExitsOneForADirectoryThatIsNotThere) {
         EXPECT_EQ(file.exitCode, std::string(command) == "status" ? 2 : 1) << command;
         const ProcessResult plain = Tool({command, Arg(dir / "plain")});
         EXPECT_EQ(plain.exitCode, 1) << command;
-        EXPECT_EQ(plain.err,
-                  "vexlor-bindings: error: not a directory: " + Shown(dir / "plain") + "\n");
+        EXPECT_EQ(plain.err, "vexlor-bindings: error: not a directory: " + Shown(dir / "plain") +
+                                 "; name the folder that holds " + kBindingsName + "\n");
+    }
+    for (const auto& [path, state] :
+         {std::pair{missing, "missing"}, {dir / "plain", "not_directory"}}) {
+        const ProcessResult r = Tool({"status", "--json", Arg(path)});
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_EQ(
+            json::parse(r.out),
+            json({{"format_version", 1}, {"directory", Shown(path)}, {"directory_state", state}}));
     }
     EXPECT_EQ(ListDir(dir.path()), std::vector<std::string>{"plain"});
+}
+
+// The bindings file named instead of its folder means that folder, and the tool says so.
+TEST(CliPaths, TakesTheBindingsFileForItsFolder) {
+    TempDir parent;
+    fs::create_directory(parent / "vr");
+    WriteBytes(parent / "vr" / kBindingsName, kOriginal);
+    const std::string given = Arg(fs::path("vr") / kBindingsName);
+    const std::string note =
+        "vexlor-bindings: " + given + " is the bindings file; using its folder vr\n";
+    const ProcessResult status = Tool({"status", given, "--json"}, parent.path());
+    EXPECT_EQ(status.err, note);
+    EXPECT_EQ(json::parse(status.out)["directory"], "vr");
+    const ProcessResult patched = Tool({"patch", given}, parent.path());
+    EXPECT_EQ(patched.exitCode, 0);
+    EXPECT_EQ(patched.err.rfind(note + "Vexlor[patch]: backed up original", 0), 0u) << patched.err;
+    EXPECT_EQ(Tool({"unpatch", "-q", given}, parent.path()).err, "");
+    EXPECT_EQ(ReadBytes(parent / "vr" / kBindingsName), kOriginal);
 }
 
 // Runs once platform::TryLockDirectory takes a real hold; skipped while it is a stub.
