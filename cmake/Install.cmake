@@ -91,6 +91,7 @@ endif()
 # beside them), include/ and lib/ for building against the static library, and the license
 # texts. The Linux packages are built from debian/ instead.
 if(WIN32)
+  include(${CMAKE_CURRENT_LIST_DIR}/Licenses.cmake)
   set(CPACK_PACKAGE_NAME vexlor-bindings)
   set(CPACK_PACKAGE_VENDOR "Vexlor")
   set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})

@@ -7,7 +7,8 @@
 #      built twice to the same bytes: lintian finds nothing to say, even pedantically;
 #      installed with dpkg, programs, manual pages, completion and library used from /usr,
 #      removed again.
-#   3. The Windows zip from the cross build holds the programs, and they run under wine.
+#   3. The Windows zip from the cross build holds the programs and the license texts, and the
+#      programs run under wine.
 # Needs root (dpkg -i) and the packages of scripts/setup.sh. Builds in build-pkg/ and
 # build-pkg-win/; everything else happens in a temporary directory that is removed at the end,
 # and the packages are removed even when a check fails.
@@ -241,10 +242,14 @@ unzip -Z1 "$zip" >"$work/zip-listing"
 top=vexlor-bindings-$version-win64
 for f in bin/vexlor-bindings.exe bin/vexlor-verify.exe include/vexlor/bindings.h \
     lib/libvexlor_bindings.a lib/cmake/vexlor_bindings/vexlor_bindingsConfig.cmake \
-    lib/pkgconfig/vexlor_bindings.pc; do
+    lib/pkgconfig/vexlor_bindings.pc LICENSE.txt THIRD-PARTY-NOTICES.txt; do
     grep -qx "$top/$f" "$work/zip-listing" || fail "$zip lacks $top/$f"
 done
 unzip -q "$zip" -d "$work/win"
+cmp -s LICENSE "$work/win/$top/LICENSE.txt" || fail "$zip: LICENSE.txt is not this project's LICENSE"
+grep -q '^Copyright (c) .*Niels Lohmann' "$work/win/$top/THIRD-PARTY-NOTICES.txt" &&
+    grep -q '^The above copyright notice and this permission notice shall be included' \
+        "$work/win/$top/THIRD-PARTY-NOTICES.txt" || fail "$zip: no MIT notice of the JSON library"
 check_installed_tree "$work/win/$top" "$zip"
 wine_run() {
     env WINEDEBUG=-all WINEPREFIX="$windows_build/wineprefix" WINEDLLOVERRIDES=mscoree,mshtml= \
