@@ -171,7 +171,8 @@ echo "reproducible: the same bytes twice for ${debs[*]##*/}"
 for deb in "$tool_deb" "$dev_deb"; do
     dpkg-deb -x "$deb" "$work/deb-contents"
 done
-dpkg-deb -c "$dbgsym_deb" | grep -q '/usr/lib/debug/.build-id/.*\.debug$' || fail "$dbgsym_deb holds no debug symbols"
+dpkg-deb -c "$dbgsym_deb" >"$work/dbgsym-listing"
+grep -q '/usr/lib/debug/.build-id/.*\.debug$' "$work/dbgsym-listing" || fail "$dbgsym_deb holds no debug symbols"
 [ -x "$work/deb-contents/usr/libexec/vexlor-bindings/vexlor-verify" ] &&
     [ ! -e "$work/deb-contents/usr/bin/vexlor-verify" ] || fail "vexlor-verify is not in /usr/libexec/vexlor-bindings alone"
 check_installed_tree "$work/deb-contents" "the .debs"
