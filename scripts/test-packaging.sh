@@ -173,8 +173,10 @@ for deb in "$tool_deb" "$dev_deb"; do
 done
 dpkg-deb -c "$dbgsym_deb" >"$work/dbgsym-listing"
 grep -q '/usr/lib/debug/.build-id/.*\.debug$' "$work/dbgsym-listing" || fail "$dbgsym_deb holds no debug symbols"
-[ -x "$work/deb-contents/usr/libexec/vexlor-bindings/vexlor-verify" ] &&
-    [ ! -e "$work/deb-contents/usr/bin/vexlor-verify" ] || fail "vexlor-verify is not in /usr/libexec/vexlor-bindings alone"
+if [ ! -x "$work/deb-contents/usr/libexec/vexlor-bindings/vexlor-verify" ] ||
+    [ -e "$work/deb-contents/usr/bin/vexlor-verify" ]; then
+    fail "vexlor-verify is not in /usr/libexec/vexlor-bindings alone"
+fi
 check_installed_tree "$work/deb-contents" "the .debs"
 dpkg-deb -f "$dev_deb" Depends | grep -q 'nlohmann-json3-dev (>= 3.11.2)' ||
     fail "$dev_deb does not depend on nlohmann-json3-dev"
@@ -248,9 +250,10 @@ for f in bin/vexlor-bindings.exe bin/vexlor-verify.exe include/vexlor/bindings.h
 done
 unzip -q "$zip" -d "$work/win"
 cmp -s LICENSE "$work/win/$top/LICENSE.txt" || fail "$zip: LICENSE.txt is not this project's LICENSE"
-grep -q '^Copyright (c) .*Niels Lohmann' "$work/win/$top/THIRD-PARTY-NOTICES.txt" &&
-    grep -q '^The above copyright notice and this permission notice shall be included' \
-        "$work/win/$top/THIRD-PARTY-NOTICES.txt" || fail "$zip: no MIT notice of the JSON library"
+for line in '^Copyright (c) .*Niels Lohmann' \
+    '^The above copyright notice and this permission notice shall be included'; do
+    grep -q "$line" "$work/win/$top/THIRD-PARTY-NOTICES.txt" || fail "$zip: no MIT notice of the JSON library"
+done
 check_installed_tree "$work/win/$top" "$zip"
 wine_run() {
     env WINEDEBUG=-all WINEPREFIX="$windows_build/wineprefix" WINEDLLOVERRIDES=mscoree,mshtml= \

@@ -44,6 +44,7 @@ run_cases() {
 }
 
 mode=bare
+# shellcheck source=/dev/null
 source "$script"
 run_cases
 bash_completion=/usr/share/bash-completion/bash_completion
@@ -51,6 +52,7 @@ if [ -f "$bash_completion" ]; then
     mode=bash-completion
     # shellcheck source=/dev/null
     source "$bash_completion"
+    # shellcheck source=/dev/null
     source "$script"
     run_cases
 else
