@@ -32,7 +32,7 @@ Logger loggerFor(const Invocation& invocation, std::ostream& err) {
 // that folder, and said so, since the tool then works on a name the user did not type.
 std::string folderMeant(const Invocation& invocation, std::ostream& err) {
     const std::filesystem::path given = std::filesystem::u8path(invocation.bindingsDir);
-    std::error_code error;
+    std::error_code error;  // a name that cannot be checked is reported by the directory check
     if (given.filename() != kBindingsFileName ||
         !std::filesystem::is_regular_file(PathFromUtf8(invocation.bindingsDir), error)) {
         return invocation.bindingsDir;
