@@ -91,6 +91,20 @@ std::wstring withinPathLimit(const std::wstring& dir) {
     return full.rfind(L"\\\\", 0) == 0 ? L"\\\\?\\UNC\\" + full.substr(2) : L"\\\\?\\" + full;
 }
 
+// No Windows name holds a quote mark, so one inside an argument is the tell-tale of a folder
+// written as "C:\my bindings\": the system's rules take a backslash before a quote as an
+// escaped quote, keep it, and run on into the next words until a closing quote or the end.
+void refuseEscapedQuote(const std::string& argument, int position) {
+    if (argument.find('"') == std::string::npos) {
+        return;
+    }
+    throw UnusableArgument(
+        "argument " + std::to_string(position) + " is " + argument +
+        " -- a backslash just before a closing quote keeps the quote and joins what follows; "
+        "write the folder without its last backslash (\"C:\\my bindings\") or double it "
+        "(\"C:\\my bindings\\\\\")");
+}
+
 }  // namespace
 
 std::vector<std::string> Utf8Arguments(int /*argc*/, char** /*argv*/) {
@@ -103,6 +117,7 @@ std::vector<std::string> Utf8Arguments(int /*argc*/, char** /*argv*/) {
     std::vector<std::string> arguments;
     for (int i = 1; i < count; ++i) {
         arguments.push_back(toUtf8(wide.get()[i], i));
+        refuseEscapedQuote(arguments.back(), i);
     }
     return arguments;
 }

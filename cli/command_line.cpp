@@ -15,6 +15,11 @@ std::optional<Command> commandNamed(const std::string& word) {
     return std::nullopt;
 }
 
+// What "help" may be asked about: every command, itself included.
+std::optional<Command> helpTopicNamed(const std::string& word) {
+    return word == CommandName(Command::kHelp) ? Command::kHelp : commandNamed(word);
+}
+
 bool looksLikeOption(const std::string& arg) {
     return arg.size() > 1 && arg[0] == '-';
 }
@@ -32,8 +37,9 @@ struct Words {
 // Sets the flag `arg` names; false for an option the program does not have.
 bool takeOption(const std::string& arg, Words& words) {
     const std::pair<const char*, bool Words::*> options[] = {
-        {"--help", &Words::help},   {"-h", &Words::help},     {"--version", &Words::version},
-        {"--quiet", &Words::quiet}, {"--json", &Words::json}, {"--dry-run", &Words::dryRun},
+        {"--help", &Words::help}, {"-h", &Words::help},          {"--version", &Words::version},
+        {"-V", &Words::version},  {"--quiet", &Words::quiet},    {"-q", &Words::quiet},
+        {"--json", &Words::json}, {"--dry-run", &Words::dryRun}, {"-n", &Words::dryRun},
     };
     for (const auto& [name, flag] : options) {
         if (arg == name) {
@@ -79,7 +85,8 @@ ParseResult helpRequest(const Words& words) {
     if (words.positional.size() <= topicAt) {
         return informational(Command::kHelp);
     }
-    const std::optional<Command> topic = commandNamed(words.positional[topicAt]);
+    const std::optional<Command> topic = helpWord ? helpTopicNamed(words.positional[topicAt])
+                                                  : commandNamed(words.positional[topicAt]);
     if (helpWord && !topic) {
         return usageError("unknown command '" + words.positional[topicAt] + "'");
     }

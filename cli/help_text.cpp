@@ -9,11 +9,11 @@ namespace {
 // Why --quiet keeps the closing line: a failure exit status without a reason would leave
 // an installer's user with nothing to act on; who wants silence redirects standard error.
 const char* const kWriteOptions =
-    "  --dry-run   print on standard output what would change, and change nothing:\n"
-    "              no lock is taken and no file is touched\n"
-    "  --quiet     do not print the patcher's messages; a failure still ends with\n"
-    "              its one plain line on standard error, so it never goes unexplained\n"
-    "  -h, --help  print this text\n";
+    "  -n, --dry-run  print on standard output what would change, and change nothing:\n"
+    "                 no lock is taken and no file is touched\n"
+    "  -q, --quiet    do not print the patcher's messages; a failure still ends with\n"
+    "                 its one plain line on standard error, so it never goes unexplained\n"
+    "  -h, --help     print this text\n";
 
 const char* const kWriteExit =
     "Exit status: 0 done (with --dry-run: it would succeed); 1 it failed (or would),\n"
@@ -21,7 +21,7 @@ const char* const kWriteExit =
 
 std::string patchHelp() {
     return std::string(
-               "usage: vexlor-bindings patch BINDINGS_DIR [--dry-run] [--quiet]\n\n"
+               "usage: vexlor-bindings patch BINDINGS_DIR [-n|--dry-run] [-q|--quiet]\n\n"
                "Adds the bindings to vrcompositor_bindings_generic_hmd.json in\n"
                "BINDINGS_DIR and marks it with vexlor_patched_v2. Before the first\n"
                "change the original is saved once as\n"
@@ -32,7 +32,7 @@ std::string patchHelp() {
 
 std::string unpatchHelp() {
     return std::string(
-               "usage: vexlor-bindings unpatch BINDINGS_DIR [--dry-run] [--quiet]\n\n"
+               "usage: vexlor-bindings unpatch BINDINGS_DIR [-n|--dry-run] [-q|--quiet]\n\n"
                "Copies the backup back when the file still holds what the patch made\n"
                "of it; otherwise takes out what the patch added, in place, and keeps\n"
                "every other change. A file without a marker is left alone. Then\n"
@@ -51,6 +51,12 @@ std::string statusHelp() {
            "2 the command line was wrong.\n";
 }
 
+std::string helpHelp() {
+    return "usage: vexlor-bindings help [COMMAND]\n\n"
+           "Prints the help of the program, or with COMMAND (patch, unpatch, status or\n"
+           "help), that command's own. Exit status: 0; 2 for an unknown command.\n";
+}
+
 std::string generalHelp() {
     return UsageText() +
            "\n"
@@ -65,12 +71,13 @@ std::string generalHelp() {
            "             legacy profile files, one per line, without changing anything\n"
            "  help       print this text, or with a command, that command's help\n"
            "\n"
-           "  --dry-run  patch, unpatch: print what would change, and change nothing\n"
-           "  --quiet    do not print the patcher's messages (normally on standard error);\n"
-           "             a failure still ends with one plain line saying what to do\n"
-           "  --json     print the status as one JSON object on standard output\n"
-           "  -h, --help print this text; after a command, that command's help\n"
-           "  --version  print the program's version\n"
+           "  -n, --dry-run  patch, unpatch: print what would change, and change nothing\n"
+           "  -q, --quiet    do not print the patcher's messages (normally on standard\n"
+           "                 error); a failure still ends with one plain line saying what\n"
+           "                 to do\n"
+           "  --json         print the status as one JSON object on standard output\n"
+           "  -h, --help     print this text; after a command, that command's help\n"
+           "  -V, --version  print the program's version\n"
            "\n"
            "Exit status: 0 done (status: reported); 1 the operation failed (status: the\n"
            "directory is missing or not a directory); 2 the command line was wrong.\n";
@@ -79,15 +86,18 @@ std::string generalHelp() {
 }  // namespace
 
 std::string UsageText() {
-    return "usage: vexlor-bindings patch   BINDINGS_DIR [--dry-run] [--quiet]\n"
-           "       vexlor-bindings unpatch BINDINGS_DIR [--dry-run] [--quiet]\n"
+    return "usage: vexlor-bindings patch   BINDINGS_DIR [-n|--dry-run] [-q|--quiet]\n"
+           "       vexlor-bindings unpatch BINDINGS_DIR [-n|--dry-run] [-q|--quiet]\n"
            "       vexlor-bindings status  BINDINGS_DIR [--json]\n"
            "       vexlor-bindings help [COMMAND]\n"
-           "       vexlor-bindings -h | --help | --version\n";
+           "       vexlor-bindings -h | --help | -V | --version\n";
 }
 
 std::string HelpText(std::optional<Command> topic) {
-    switch (topic.value_or(Command::kHelp)) {
+    if (!topic) {
+        return generalHelp();
+    }
+    switch (*topic) {
         case Command::kPatch:
             return patchHelp();
         case Command::kUnpatch:
@@ -95,6 +105,7 @@ std::string HelpText(std::optional<Command> topic) {
         case Command::kStatus:
             return statusHelp();
         case Command::kHelp:
+            return helpHelp();
         case Command::kVersion:
             break;
     }

@@ -154,6 +154,20 @@ json legacyJson(const LegacyProfileReport& fact) {
     return out;
 }
 
+const char* directoryStateKey(DirectoryState state) {
+    switch (state) {
+        case DirectoryState::kDirectory:
+            return "directory";
+        case DirectoryState::kMissing:
+            return "missing";
+        case DirectoryState::kNotDirectory:
+            return "not_directory";
+        case DirectoryState::kUnknown:
+            break;
+    }
+    return "unknown";
+}
+
 // Said only when it is news, so that a quiet directory reads as it always has.
 std::string operationText(const BindingsInspection& status) {
     if (status.operationInProgress) {
@@ -183,7 +197,8 @@ std::string DirectoryProblem(const BindingsInspection& inspection) {
         case DirectoryState::kMissing:
             return "no such directory: " + inspection.directory;
         case DirectoryState::kNotDirectory:
-            return "not a directory: " + inspection.directory;
+            return "not a directory: " + inspection.directory + "; name the folder that holds " +
+                   kBindingsFileName;
         case DirectoryState::kUnknown:
             break;
     }
@@ -204,19 +219,27 @@ std::string FormatStatusText(const BindingsInspection& status) {
 }
 
 json StatusToJson(const BindingsInspection& status) {
+    json out = {
+        {"format_version", 1},
+        {"directory", status.directory},
+        {"directory_state", directoryStateKey(status.directoryState)},
+    };
+    if (status.directoryState != DirectoryState::kDirectory) {
+        // Nothing in it was examined: a script still learns why there is no more to say.
+        if (!status.directoryDetail.empty()) {
+            out["directory_detail"] = status.directoryDetail;
+        }
+        return out;
+    }
     json legacy = json::object();
     for (const LegacyProfileReport& profile : status.legacyProfiles) {
         legacy[profile.fileName] = legacyJson(profile);
     }
-    json out = {
-        {"format_version", 1},
-        {"directory", status.directory},
-        {"bindings_file", bindingsJson(status.bindingsFile)},
-        {"backup", fileJson(status.backup)},
-        {"temporary_file", fileJson(status.temporaryFile)},
-        {"backup_temporary_file", fileJson(status.backupTemporaryFile)},
-        {"legacy_profiles", legacy},
-    };
+    out["bindings_file"] = bindingsJson(status.bindingsFile);
+    out["backup"] = fileJson(status.backup);
+    out["temporary_file"] = fileJson(status.temporaryFile);
+    out["backup_temporary_file"] = fileJson(status.backupTemporaryFile);
+    out["legacy_profiles"] = legacy;
     addOperationJson(status, out);
     return out;
 }

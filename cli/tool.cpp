@@ -28,6 +28,24 @@ Logger loggerFor(const Invocation& invocation, std::ostream& err) {
     };
 }
 
+// People often hand over the bindings file itself rather than its folder: taken as meaning
+// that folder, and said so, since the tool then works on a name the user did not type.
+std::string folderMeant(const Invocation& invocation, std::ostream& err) {
+    const std::filesystem::path given = std::filesystem::u8path(invocation.bindingsDir);
+    std::error_code error;  // a name that cannot be checked is reported by the directory check
+    if (given.filename() != kBindingsFileName ||
+        !std::filesystem::is_regular_file(PathFromUtf8(invocation.bindingsDir), error)) {
+        return invocation.bindingsDir;
+    }
+    const std::string folder =
+        given.has_parent_path() ? given.parent_path().u8string() : std::string(".");
+    if (!invocation.quiet) {
+        err << "vexlor-bindings: " << invocation.bindingsDir
+            << " is the bindings file; using its folder " << folder << "\n";
+    }
+    return folder;
+}
+
 // patch, unpatch and status refuse a directory in the same words.
 bool directoryUsable(const BindingsInspection& seen, std::ostream& err) {
     const std::string problem = DirectoryProblem(seen);
@@ -125,7 +143,14 @@ int runCommand(const Invocation& invocation, std::ostream& out, std::ostream& er
                    : kExitFailure;
     }
     const BindingsInspection seen = InspectGenericHmdBindingsFile(dir);
-    return directoryUsable(seen, err) ? runStatus(seen, invocation, out) : kExitFailure;
+    if (!directoryUsable(seen, err)) {
+        // A script reading the JSON still gets an object, saying what stands at the name.
+        if (invocation.json) {
+            runStatus(seen, invocation, out);
+        }
+        return kExitFailure;
+    }
+    return runStatus(seen, invocation, out);
 }
 
 }  // namespace
@@ -136,7 +161,11 @@ int RunTool(const std::vector<std::string>& args, std::ostream& out, std::ostrea
         err << "vexlor-bindings: " << parsed.usageError << "\n" << UsageText();
         return kExitUsage;
     }
-    int status = runCommand(parsed.invocation, out, err);
+    Invocation invocation = parsed.invocation;
+    if (!invocation.bindingsDir.empty()) {
+        invocation.bindingsDir = folderMeant(invocation, err);
+    }
+    int status = runCommand(invocation, out, err);
     // A report that did not reach its reader is a failure, not a success.
     out.flush();
     if (!out) {

@@ -1,6 +1,5 @@
 # What `cmake --install` puts where, the CMake package and pkg-config file that let other
-# projects use the installed library, and the binary packages CPack makes from that install:
-# a .deb from the Linux build, a .zip from the Windows cross build.
+# projects use the installed library, and the Windows zip CPack makes from that install.
 #
 # Included at the very end of the top-level CMakeLists.txt: it installs targets that the
 # subdirectories create, so they must all exist by then.
@@ -29,8 +28,8 @@ endforeach()
 # $<BUILD_INTERFACE:...> alone and vexlor_bindings_internal is never linked by it, so neither
 # appears in the installed package.
 #
-# Two components, which become the two Debian packages: `tool` (the programs, their manual pages
-# and shell completion) and `dev` (what building against the library needs).
+# Two components: `tool` (the programs, their manual pages and shell completion) and `dev`
+# (what building against the library needs).
 install(TARGETS vexlor_bindings EXPORT vexlor_bindingsTargets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev
@@ -87,49 +86,18 @@ if(NOT WIN32)
   include(${CMAKE_CURRENT_LIST_DIR}/UnixExtras.cmake)
 endif()
 
-# Binary packages, made by `cpack` in the build directory from exactly the install above.
-set(CPACK_PACKAGE_NAME vexlor-bindings)
-set(CPACK_PACKAGE_VENDOR "Vexlor")
-set(CPACK_PACKAGE_CONTACT "Vexlor maintainers <maintainers@users.noreply.c-seed-2adf9672.example>")
-set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_CHECKSUM SHA256)
-set(CPACK_STRIP_FILES ON)
-
+# The Windows zip, made by `cpack` in the build directory from exactly the install above: a
+# folder to unpack anywhere, with both components: bin/*.exe (statically linked, no DLLs needed
+# beside them), include/ and lib/ for building against the static library, and the license
+# texts. The Linux packages are built from debian/ instead.
 if(WIN32)
+  include(${CMAKE_CURRENT_LIST_DIR}/Licenses.cmake)
+  set(CPACK_PACKAGE_NAME vexlor-bindings)
+  set(CPACK_PACKAGE_VENDOR "Vexlor")
+  set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+  set(CPACK_PACKAGE_CHECKSUM SHA256)
+  set(CPACK_STRIP_FILES ON)
   set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
-  # A folder to unpack anywhere, with both components: bin/*.exe (statically linked, no DLLs
-  # needed beside them), include/ and lib/ for building against the static library.
   set(CPACK_GENERATOR ZIP)
-else()
-  set(CPACK_GENERATOR DEB)
-  set(CPACK_DEB_COMPONENT_INSTALL ON)
-  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-  set(CPACK_DEBIAN_PACKAGE_RELEASE ${vexlor_debian_revision})
-  set(CPACK_DEBIAN_PACKAGE_SOURCE vexlor-bindings)
-  # Installed where the build was configured for, so that the pkg-config file is the one with
-  # absolute directories.
-  set(CPACK_SET_DESTDIR ON)
-  set(CPACK_PACKAGING_INSTALL_PREFIX "${CMAKE_INSTALL_PREFIX}")
-  # Each package's description starts with its own synopsis, then lines under 80 columns ('\n'
-  # starts one). CPackDeb puts the common summary in front of them unless it is CPack's default.
-  set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${CMAKE_PROJECT_NAME} built using CMake")
-  set(vexlor_about "Patches the generic-HMD input-binding file of a VR compositor so that\n\
-the headset alone drives the laser mouse, crash-safely and reversibly.")
-
-  set(CPACK_DEBIAN_TOOL_PACKAGE_NAME vexlor-bindings)
-  set(CPACK_DEBIAN_TOOL_PACKAGE_SECTION utils)
-  set(CPACK_DEBIAN_TOOL_PACKAGE_SHLIBDEPS ON)
-  set(CPACK_DEBIAN_TOOL_DESCRIPTION "${PROJECT_DESCRIPTION}\n${vexlor_about}\n\
-This package holds the vexlor-bindings command-line tool, which patches,\n\
-unpatches and inspects a bindings directory, and the vexlor-verify self-test.")
-
-  set(CPACK_DEBIAN_DEV_PACKAGE_NAME vexlor-bindings-dev)
-  set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
-  # The header includes <nlohmann/json_fwd.hpp>, and the CMake and pkg-config files look for it.
-  set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "nlohmann-json3-dev (>= 3.11.2)")
-  set(CPACK_DEBIAN_DEV_DESCRIPTION "${PROJECT_DESCRIPTION} - C++ library\n${vexlor_about}\n\
-This package holds the C++17 static library, its header, its CMake package\n\
-and its pkg-config file.")
+  include(CPack)
 endif()
-
-include(CPack)

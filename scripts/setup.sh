@@ -11,7 +11,7 @@ test_packages=(
   clang libclang-rt-14-dev lld
   strace util-linux e2fsprogs
   mingw-w64 wine wine64
-  zip unzip dpkg-dev file lintian man-db
+  zip unzip dpkg-dev debhelper file lintian man-db bash-completion
   python3 valgrind time
 )
 

@@ -3,10 +3,12 @@
 #   1. `cmake --install` into a staging prefix; a consumer project outside the tree finds the
 #      CMake package there (and only there), builds and runs a patch/unpatch round trip; the
 #      same program also builds from the pkg-config file alone.
-#   2. The two .debs (the tool, the development files): lintian finds nothing to say, even
-#      pedantically; installed with dpkg, programs, manual pages, completion and library used
-#      from /usr, removed again.
-#   3. The Windows zip from the cross build holds the programs, and they run under wine.
+#   2. The Debian packages from debian/ (the tool, the development files, the debug symbols),
+#      built twice to the same bytes: lintian finds nothing to say, even pedantically;
+#      installed with dpkg, programs, manual pages, completion and library used from /usr,
+#      removed again.
+#   3. The Windows zip from the cross build holds the programs and the license texts, and the
+#      programs run under wine.
 # Needs root (dpkg -i) and the packages of scripts/setup.sh. Builds in build-pkg/ and
 # build-pkg-win/; everything else happens in a temporary directory that is removed at the end,
 # and the packages are removed even when a check fails.
@@ -53,9 +55,11 @@ quietly() {
 # An installed file must work wherever it lands, so it may name neither this source tree nor
 # its build trees; and the in-tree helper targets must stay out of the package.
 check_installed_tree() {
-    local tree=$1 what=$2 hits
-    hits=$(grep -rlF -- "$root" "$tree" || true)
-    [ -z "$hits" ] || fail "$what: files name the build machine's path $root: $hits"
+    local tree=$1 what=$2 hits source
+    for source in "$root" "$work/debian-a"; do
+        hits=$(grep -rlF -- "$source" "$tree" || true)
+        [ -z "$hits" ] || fail "$what: files name the build machine's path $source: $hits"
+    done
     hits=$(grep -rlE -- 'vexlor_bindings_internal|vexlor_build_options' "$tree" || true)
     [ -z "$hits" ] || fail "$what: files refer to in-tree targets: $hits"
     hits=$(cd "$tree" && find . -path '*/include/*' -type f | sed 's|.*/include/||' | sort)
@@ -138,18 +142,41 @@ left=$(find "$prefix" -type f)
 [ -z "$left" ] || fail "uninstalling by install_manifest.txt left: $left"
 echo "staged install: CMake package, pkg-config file and programs OK, uninstalled"
 
-stage "Debian packages"
-(cd "$linux_build" && cpack -G DEB >/dev/null)
-revision=$(sed -n 's/^set(CPACK_DEBIAN_PACKAGE_RELEASE "\(.*\)")$/\1/p' "$linux_build/CPackConfig.cmake")
-[ -n "$revision" ] || fail "no Debian revision in $linux_build/CPackConfig.cmake"
-deb_version=$version-$revision
+stage "Debian packages: dpkg-buildpackage twice, in two directories"
+# dpkg-buildpackage writes its packages beside the source tree, so it builds a copy of this
+# one (without build trees or .git) in the scratch directory. Two builds must give the same
+# bytes: the packages carry the changelog's date (SOURCE_DATE_EPOCH) and no build path.
+build_debs() {
+    local dir=$1
+    mkdir -p "$dir/vexlor-bindings"
+    tar -C "$root" --exclude=./.git --exclude='./build*' -cf - . | tar -C "$dir/vexlor-bindings" -xf -
+    if ! (cd "$dir/vexlor-bindings" && dpkg-buildpackage -us -uc -b) >"$dir/build.log" 2>&1; then
+        tail -n 40 "$dir/build.log" >&2
+        fail "dpkg-buildpackage failed in $dir"
+    fi
+}
+build_debs "$work/debian-a"
+build_debs "$work/debian-b"
+deb_version=$(dpkg-parsechangelog -l debian/changelog -S Version)
 arch=$(dpkg --print-architecture)
-tool_deb=$linux_build/vexlor-bindings_${deb_version}_$arch.deb
-dev_deb=$linux_build/vexlor-bindings-dev_${deb_version}_$arch.deb
+debs=()
+for package in vexlor-bindings vexlor-bindings-dev vexlor-bindings-dbgsym; do
+    deb=$work/debian-a/${package}_${deb_version}_$arch.deb
+    [ -f "$deb" ] || fail "dpkg-buildpackage made no $(basename "$deb")"
+    cmp -s "$deb" "$work/debian-b/$(basename "$deb")" || fail "$(basename "$deb") differs between two builds"
+    debs+=("$deb")
+done
+tool_deb=${debs[0]} dev_deb=${debs[1]} dbgsym_deb=${debs[2]}
+echo "reproducible: the same bytes twice for ${debs[*]##*/}"
 for deb in "$tool_deb" "$dev_deb"; do
-    [ -f "$deb" ] || fail "cpack made no $deb"
     dpkg-deb -x "$deb" "$work/deb-contents"
 done
+dpkg-deb -c "$dbgsym_deb" >"$work/dbgsym-listing"
+grep -q '/usr/lib/debug/.build-id/.*\.debug$' "$work/dbgsym-listing" || fail "$dbgsym_deb holds no debug symbols"
+if [ ! -x "$work/deb-contents/usr/libexec/vexlor-bindings/vexlor-verify" ] ||
+    [ -e "$work/deb-contents/usr/bin/vexlor-verify" ]; then
+    fail "vexlor-verify is not in /usr/libexec/vexlor-bindings alone"
+fi
 check_installed_tree "$work/deb-contents" "the .debs"
 dpkg-deb -f "$dev_deb" Depends | grep -q 'nlohmann-json3-dev (>= 3.11.2)' ||
     fail "$dev_deb does not depend on nlohmann-json3-dev"
@@ -158,15 +185,15 @@ dpkg-deb -f "$dev_deb" Depends | grep -q 'nlohmann-json3-dev (>= 3.11.2)' ||
 dpkg-deb -f "$tool_deb" Depends | grep -q 'libstdc++6' ||
     fail "$tool_deb does not take the C++ runtime from Debian: $(dpkg-deb -f "$tool_deb" Depends)"
 # Every tag counts, pedantic ones included; a tag lintian gets wrong is overridden in
-# packaging/debian/lintian-overrides, with the reason.
+# debian/<package>.lintian-overrides, with the reason.
 lintian_status=0
-lintian --pedantic --fail-on error,warning,pedantic "$tool_deb" "$dev_deb" >"$work/lintian" 2>&1 ||
+lintian --pedantic --fail-on error,warning,pedantic "${debs[@]}" >"$work/lintian" 2>&1 ||
     lintian_status=$?
 grep -v '^running with root privileges' "$work/lintian" || true
 if [ "$lintian_status" -ne 0 ] || grep -q '^[EWP]:' "$work/lintian"; then
     fail "lintian has complaints (exit status $lintian_status)"
 fi
-echo "lintian --pedantic: nothing to report on $(basename "$tool_deb") and $(basename "$dev_deb")"
+echo "lintian --pedantic: nothing to report on ${debs[*]##*/}"
 
 for package in vexlor-bindings vexlor-bindings-dev; do
     if dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
@@ -178,7 +205,7 @@ dpkg -i "$tool_deb" "$dev_deb" >/dev/null
 out=$(/usr/bin/vexlor-bindings --version)
 [ "$out" = "vexlor-bindings $version" ] || fail "/usr/bin/vexlor-bindings --version printed '$out'"
 cli_round_trip /usr/bin/vexlor-bindings "$work/scratch-deb-cli"
-/usr/bin/vexlor-verify | grep -qx 'ALL PASS' || fail "/usr/bin/vexlor-verify did not pass"
+/usr/libexec/vexlor-bindings/vexlor-verify | grep -qx 'ALL PASS' || fail "vexlor-verify did not pass"
 for program in vexlor-bindings vexlor-verify; do
     page=$(man -w "$program") || fail "man finds no page for $program"
     [ "$page" = "/usr/share/man/man1/$program.1.gz" ] || fail "man found $page for $program"
@@ -187,6 +214,8 @@ done
 complete_line=$(bash -c 'source /usr/share/bash-completion/completions/vexlor-bindings && complete -p vexlor-bindings') ||
     fail "the installed bash completion does not load"
 echo "bash completion: $complete_line"
+quietly tests/completion_test.sh /usr/share/bash-completion/completions/vexlor-bindings ||
+    fail "the installed bash completion does not complete names with blanks"
 [ -f /usr/share/zsh/vendor-completions/_vexlor-bindings ] || fail "no zsh completion installed"
 build_and_run_consumer "$work/consumer-system" "/usr/$multiarch_libdir/cmake/vexlor_bindings"
 cflags=$(pkg-config --cflags vexlor_bindings)
@@ -215,10 +244,16 @@ zip=$windows_build/vexlor-bindings-$version-win64.zip
 unzip -Z1 "$zip" >"$work/zip-listing"
 top=vexlor-bindings-$version-win64
 for f in bin/vexlor-bindings.exe bin/vexlor-verify.exe include/vexlor/bindings.h \
-    lib/libvexlor_bindings.a lib/cmake/vexlor_bindings/vexlor_bindingsConfig.cmake; do
+    lib/libvexlor_bindings.a lib/cmake/vexlor_bindings/vexlor_bindingsConfig.cmake \
+    lib/pkgconfig/vexlor_bindings.pc LICENSE.txt THIRD-PARTY-NOTICES.txt; do
     grep -qx "$top/$f" "$work/zip-listing" || fail "$zip lacks $top/$f"
 done
 unzip -q "$zip" -d "$work/win"
+cmp -s LICENSE "$work/win/$top/LICENSE.txt" || fail "$zip: LICENSE.txt is not this project's LICENSE"
+for line in '^Copyright (c) .*Niels Lohmann' \
+    '^The above copyright notice and this permission notice shall be included'; do
+    grep -q "$line" "$work/win/$top/THIRD-PARTY-NOTICES.txt" || fail "$zip: no MIT notice of the JSON library"
+done
 check_installed_tree "$work/win/$top" "$zip"
 wine_run() {
     env WINEDEBUG=-all WINEPREFIX="$windows_build/wineprefix" WINEDLLOVERRIDES=mscoree,mshtml= \

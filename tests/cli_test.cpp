@@ -7,6 +7,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -441,6 +442,7 @@ TEST(CliStatus, JsonHoldsTheSameFacts) {
     const json facts = json::parse(r.out);
     EXPECT_EQ(facts["format_version"], 1);
     EXPECT_EQ(facts["directory"], Arg(dir.path()));
+    EXPECT_EQ(facts["directory_state"], "directory");
     EXPECT_EQ(facts["bindings_file"],
               json({{"state", "patched"}, {"marker", "vexlor_patched_v2"}}));
     EXPECT_EQ(facts["backup"], json({{"state", "present"}, {"size", kOriginal.size()}}));
@@ -505,10 +507,36 @@ TEST(CliStatus, EveryCommandExitsOneForADirectoryThatIsNotThere) {
         EXPECT_EQ(file.exitCode, std::string(command) == "status" ? 2 : 1) << command;
         const ProcessResult plain = Tool({command, Arg(dir / "plain")});
         EXPECT_EQ(plain.exitCode, 1) << command;
-        EXPECT_EQ(plain.err,
-                  "vexlor-bindings: error: not a directory: " + Shown(dir / "plain") + "\n");
+        EXPECT_EQ(plain.err, "vexlor-bindings: error: not a directory: " + Shown(dir / "plain") +
+                                 "; name the folder that holds " + kBindingsName + "\n");
+    }
+    for (const auto& [path, state] :
+         {std::pair{missing, "missing"}, {dir / "plain", "not_directory"}}) {
+        const ProcessResult r = Tool({"status", "--json", Arg(path)});
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_EQ(
+            json::parse(r.out),
+            json({{"format_version", 1}, {"directory", Shown(path)}, {"directory_state", state}}));
     }
     EXPECT_EQ(ListDir(dir.path()), std::vector<std::string>{"plain"});
+}
+
+// The bindings file named instead of its folder means that folder, and the tool says so.
+TEST(CliPaths, TakesTheBindingsFileForItsFolder) {
+    TempDir parent;
+    fs::create_directory(parent / "vr");
+    WriteBytes(parent / "vr" / kBindingsName, kOriginal);
+    const std::string given = Arg(fs::path("vr") / kBindingsName);
+    const std::string note =
+        "vexlor-bindings: " + given + " is the bindings file; using its folder vr\n";
+    const ProcessResult status = Tool({"status", given, "--json"}, parent.path());
+    EXPECT_EQ(status.err, note);
+    EXPECT_EQ(json::parse(status.out)["directory"], "vr");
+    const ProcessResult patched = Tool({"patch", given}, parent.path());
+    EXPECT_EQ(patched.exitCode, 0);
+    EXPECT_EQ(patched.err.rfind(note + "Vexlor[patch]: backed up original", 0), 0u) << patched.err;
+    EXPECT_EQ(Tool({"unpatch", "-q", given}, parent.path()).err, "");
+    EXPECT_EQ(ReadBytes(parent / "vr" / kBindingsName), kOriginal);
 }
 
 // Runs once platform::TryLockDirectory takes a real hold; skipped while it is a stub.
@@ -621,6 +649,27 @@ TEST(CliUsage, HelpAndVersionGoToStandardOutput) {
     const std::string number = lines[0].substr(std::string("vexlor-bindings ").size());
     EXPECT_FALSE(number.empty());
     EXPECT_EQ(number.find_first_not_of("0123456789."), std::string::npos) << number;
+}
+
+// Each short option does what its long form does; "help" explains itself too.
+TEST(CliUsage, ShortOptionsAndHelpHelpMeanTheirLongForms) {
+    TempDir dir;
+    WriteBytes(dir / kBindingsName, kOriginal);
+    const std::string d = Arg(dir.path());
+    const std::vector<std::pair<std::vector<std::string>, std::vector<std::string>>> pairs = {
+        {{"-V"}, {"--version"}},
+        {{"patch", "-n", d}, {"patch", "--dry-run", d}},
+        {{"unpatch", d, "-n"}, {"unpatch", d, "--dry-run"}},
+        {{"patch", "-q", d}, {"patch", "--quiet", d}},  // the second finds it already patched
+    };
+    for (const auto& [shortForm, longForm] : pairs) {
+        const ProcessResult a = Tool(shortForm), b = Tool(longForm);
+        EXPECT_EQ(a.exitCode, 0) << shortForm[0] << a.err;
+        EXPECT_EQ(std::tie(a.exitCode, a.out, a.err), std::tie(b.exitCode, b.out, b.err))
+            << shortForm[0];
+    }
+    EXPECT_EQ(ReadBytes(dir / kBackupName), kOriginal);
+    EXPECT_EQ(Tool({"help", "help"}).out.rfind("usage: vexlor-bindings help [COMMAND]\n", 0), 0u);
 }
 
 // Replaces each "FILE" and "BACKUP" in `lines` with that file of `dir`, as the tool shows it.

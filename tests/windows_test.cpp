@@ -345,6 +345,10 @@ TEST(WindowsPaths, LongPathsWithAndWithoutThePrefixAndCutMessagesStayValidText) 
         const ProcessResult unpatched = runTool({"unpatch", arg});
         EXPECT_EQ(patched.exitCode + status.exitCode + unpatched.exitCode, 0) << unpatched.err;
         EXPECT_NE(status.out.find("\nbindings file: patched ("), npos);
+        // The folder as people know it, whatever spelling reached the system.
+        EXPECT_EQ(status.out.rfind("directory: " + dir.u8string() + "\n", 0), 0u) << status.out;
+        EXPECT_EQ(json::parse(runTool({"status", "--json", arg}).out)["directory"], dir.u8string());
+        EXPECT_EQ(patched.err.find("\\\\?\\"), npos) << patched.err;
         EXPECT_TRUE(isWholeLines(patched.err + status.out + unpatched.err));
         // "restored X from X.vexlor_backup", cut, on one line
         EXPECT_TRUE(unpatched.err.size() >= 1021 &&
@@ -442,6 +446,21 @@ TEST(WindowsArguments, BareDriveIsItsCurrentDirectoryAndALoneSurrogateIsRefused)
     EXPECT_TRUE(::GetExitCodeProcess(tool.hProcess, &exitCode) && exitCode == 2) << exitCode;
     EXPECT_TRUE(::CloseHandle(tool.hProcess) && ::CloseHandle(tool.hThread));
     EXPECT_EQ(ReadBytes(replaced / kBindingsFile), kOriginal);
+}
+
+// "C:\my bindings\" reaches the program as C:\my bindings" and swallows the words after it.
+TEST(WindowsArguments, AQuoteKeptByATrailingBackslashIsExplained) {
+    TempDir temp;
+    const std::string swallowed = temp.path().u8string() + "\" --json";
+    const ProcessResult r = runTool({"status", swallowed});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err.rfind("vexlor-bindings: argument 2 is " + swallowed +
+                              " -- a backslash just before a closing quote keeps the quote",
+                          0),
+              0u)
+        << r.err;
+    EXPECT_NE(r.err.find("or double it (\"C:\\my bindings\\\\\")\nusage: "), npos) << r.err;
 }
 
 // A console is given UTF-16, whole characters only, even when a flush falls inside one.

@@ -616,8 +616,17 @@ std::string ErrorText(const std::error_code& ec) {
     return ec.message();
 }
 
+// The extended-length prefix ("\\?\C:\...", "\\?\UNC\server\...") is how a long path
+// reaches the system where long paths are not enabled; people know the folder without it, and
+// the text must not depend on a machine setting.
 std::string DisplayPath(const fs::path& path) {
-    return toUtf8(path.native());
+    const std::wstring& text = path.native();
+    const std::wstring extended = L"\\\\?\\", unc = L"UNC\\";
+    if (text.rfind(extended + unc, 0) == 0) {
+        return toUtf8(L"\\\\" + text.substr(extended.size() + unc.size()));
+    }
+    const bool drive = text.size() >= 6 && text.rfind(extended, 0) == 0 && text[5] == L':';
+    return toUtf8(drive ? text.substr(extended.size()) : text);
 }
 
 }  // namespace vexlor::platform

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -80,6 +81,9 @@ std::string Shown(const fs::path& path) {
 }
 
 fs::path CorpusDir() {
+    if (const char* elsewhere = std::getenv("VEXLOR_CORPUS_DIR")) {
+        return fs::u8path(elsewhere);
+    }
     return fs::path(VEXLOR_SOURCE_DIR).parent_path() / "shared" / "corpus" / "json-test-suite";
 }
 

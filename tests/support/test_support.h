@@ -51,7 +51,7 @@ class CapturingLogger {
 // The path as the library prints it in messages.
 std::string Shown(const fs::path& path);
 
-// The shared JSON conformance corpus, beside the repository.
+// The shared JSON conformance corpus, beside the repository, or where VEXLOR_CORPUS_DIR says.
 fs::path CorpusDir();
 
 }  // namespace vexlor::testing
