@@ -61,6 +61,11 @@ Explanation explain(FailureKind kind, const FailureContext& context) {
         case K::kBackupUnparsable:
             return {"the backup does not parse, so there is no original to go back to", true,
                     "Repair or remove the backup, then run unpatch again."};
+        case K::kAccessNotCarried:
+            return {
+                "who may use the file (its group, access control list or security label) "
+                "cannot be given to the new file",
+                true, "Run as root, or as the file's owner in its group, and try again."};
         case K::kNone:
         case K::kOther:
             break;

@@ -127,6 +127,9 @@ bool SerializeForWriting(const nlohmann::json& j, std::string& out, std::string&
 
 bool ReportWriteBack(const ReplaceResult& result, const fs::path& target, const Logger& log) {
     const std::string targetText = platform::DisplayPath(target);
+    if (result.replaced()) {
+        WarnOfDroppedAttributes(result.dropped, target, "Vexlor[patch]: ", log);
+    }
     switch (result.failedStep) {
         case ReplaceStep::kNone:
             return true;
@@ -135,6 +138,9 @@ bool ReportWriteBack(const ReplaceResult& result, const fs::path& target, const 
                          writeFailureCause(result).c_str());
             return false;
         case ReplaceStep::kWithdrawn:
+            return false;
+        case ReplaceStep::kReread:
+            LogRereadFailure(result, target, "Vexlor[patch]: ", log);
             return false;
         case ReplaceStep::kRename:
         case ReplaceStep::kChanged:

@@ -61,19 +61,27 @@ bool backupExists(const fs::path& backup, const fs::path& dir, std::string& prob
 // Moves the original bytes durably into place at `backup`: through a temporary sibling,
 // flushed, moved by a step that never replaces, and the directory flushed after. A backup is
 // either whole or absent, and an existing one is never touched.
-std::string writeBackup(const Backup& backup, const std::string& originalBytes) {
+std::string writeBackup(const Backup& backup, const std::string& originalBytes, const Logger& log) {
     const fs::path temp = SiblingPath(backup.path, kTempSuffix);
     if (std::error_code ec = platform::RemoveStaleEntry(temp)) {
         NoteSystemFailure(ec, FailureKind::kDirectoryNotWritable, FailureKind::kBackupFailed);
         return "cannot clear the stale temporary file " + platform::DisplayPath(temp) + ": " +
                platform::ErrorText(ec);
     }
-    std::error_code ec = platform::WriteNewFileDurably(temp, originalBytes, backup.model);
+    platform::CarriedOver carried;
+    std::error_code ec = platform::WriteNewFileDurably(temp, originalBytes, backup.model, &carried);
+    if (ec && !carried.refusedAccess.empty()) {
+        platform::RemoveFile(temp);
+        return AccessNotCarriedCause(carried, ec);
+    }
     if (!ec) {
         ec = platform::MoveNoReplace(temp, backup.path);
     }
     // On success too: a move that had to link may leave the temporary name beside the backup.
     platform::RemoveFile(temp);
+    if (!ec) {
+        WarnOfDroppedAttributes(carried.dropped, backup.path, kTag, log);
+    }
     if (ec) {
         NoteSystemFailure(ec, FailureKind::kDirectoryNotWritable, FailureKind::kBackupFailed);
         return platform::ErrorText(ec);
@@ -116,7 +124,7 @@ bool ensureBackup(const Backup& backup, const fs::path& dir, const std::string& 
         }
         return true;
     }
-    if (const std::string problem = writeBackup(backup, originalBytes); !problem.empty()) {
+    if (const std::string problem = writeBackup(backup, originalBytes, log); !problem.empty()) {
         LogFormatted(log, "Vexlor[patch]: backup write failed: %s\n", problem.c_str());
         return false;
     }

@@ -338,13 +338,13 @@ std::error_code RemoveStaleEntry(const fs::path& path) {
 // The ACL comes from the directory (see the top of this file); of the model file the new one
 // takes the attributes above.
 std::error_code WriteNewFileDurably(const fs::path& path, std::string_view bytes,
-                                    const fs::path& modelFile) {
+                                    const fs::path& modelFile, CarriedOver* carried) {
     return WriteNewFileDurably(
-        path, [bytes](const ByteSink& sink) { return sink(bytes); }, modelFile);
+        path, [bytes](const ByteSink& sink) { return sink(bytes); }, modelFile, carried);
 }
 
 std::error_code WriteNewFileDurably(const fs::path& path, const ContentWriter& content,
-                                    const fs::path& modelFile) {
+                                    const fs::path& modelFile, CarriedOver* /*carried*/) {
     // CREATE_NEW with the reparse-point flag acts on a planted link itself and fails because
     // the name exists, instead of writing through the link.
     Handle file(::CreateFileW(systemPath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,

@@ -145,6 +145,10 @@ Step restore(const Files& f, const std::string& backupBytes, const std::string& 
     if (restored.failedStep == ReplaceStep::kChanged) {
         return Step::kChanged;
     }
+    if (restored.failedStep == ReplaceStep::kReread) {
+        LogRereadFailure(restored, f.target, kTag, log);
+        return Step::kFailed;
+    }
     if (!restored.replaced()) {
         LogFormatted(log, "Vexlor[unpatch]: restore from %s failed: %s\n", backupText.c_str(),
                      platform::ErrorText(restored.error).c_str());
@@ -153,6 +157,7 @@ Step restore(const Files& f, const std::string& backupBytes, const std::string& 
     const std::string fileText = platform::DisplayPath(f.file);
     LogFormatted(log, "Vexlor[unpatch]: restored %s from %s\n", fileText.c_str(),
                  backupText.c_str());
+    WarnOfDroppedAttributes(restored.dropped, f.file, kTag, log);
     if (restored.failedStep == ReplaceStep::kSync) {
         LogFormatted(log, "Vexlor[unpatch]: could not flush %s to storage: %s\n", fileText.c_str(),
                      platform::ErrorText(restored.error).c_str());

@@ -104,6 +104,8 @@ enum class FailureKind {
     kForeignLink,           // a link leads to a file of another user than the directory's
     kBackupFailed,          // patch: the backup of the original could not be made
     kBackupUnparsable,      // unpatch: the backup does not parse, so the undo has no original
+    kAccessNotCarried,      // who may use the file (group, ACL, label) cannot be given to its
+                            // replacement or backup
     kOther,
 };
 

@@ -1,0 +1,105 @@
+// Who may use the bindings file, as the system's own tools set and show it: the tool run as
+// root and as the file's owner must leave it exactly as it found it, or refuse and change
+// nothing.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "run_process.h"
+#include "test_support.h"
+
+namespace vexlor::testing {
+namespace {
+
+#if !defined(_WIN32)
+
+const char* const kBindings = "vrcompositor_bindings_generic_hmd.json";
+const std::string kOriginal = "{\"bindings\": {}}";
+
+std::string Shell(const std::string& command) {
+    std::string out;
+    if (FILE* pipe = ::popen((command + " 2>&1").c_str(), "r")) {
+        char buffer[512];
+        for (size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
+            out.append(buffer, got);
+        }
+        ::pclose(pipe);
+    }
+    return out;
+}
+
+// Owner, group, mode, ACL and extended attributes, as stat, getfacl and getfattr print them.
+std::string AccessPicture(const fs::path& file) {
+    const std::string name = "'" + file.string() + "'";
+    return Shell("stat -c '%U:%G %a' " + name + " && getfacl -cp " + name +
+                 " && getfattr -d --absolute-names " + name + " | tail -n +2");
+}
+
+// The tool as root, or with `groups` as nobody, the files' owner.
+ProcessResult ToolAs(const char* groups, const std::vector<std::string>& args) {
+    if (groups == nullptr) {
+        return RunProcess(VEXLOR_BINDINGS_EXE, args);
+    }
+    std::vector<std::string> line = {"--reuid=nobody", "--regid=nogroup",
+                                     std::string("--groups=") + groups, VEXLOR_BINDINGS_EXE};
+    line.insert(line.end(), args.begin(), args.end());
+    return RunProcess("/usr/bin/setpriv", line);
+}
+
+TEST(CliAccess, PatchAndUnpatchKeepWhoMayUseTheFileOrChangeNothing) {
+    if (Shell("which setfacl setfattr setpriv | wc -l") != "3\n") {
+        GTEST_SKIP() << "needs setfacl, setfattr and setpriv (scripts/setup.sh installs them)";
+    }
+    struct Case {
+        const char* what;
+        const char* owner;   // chown's argument for the file, and the directory's owner
+        const char* setup;   // run on the file ($F) before the patch
+        const char* groups;  // nullptr: run as root; otherwise as nobody in these groups
+        int exitCode;
+    };
+    const Case cases[] = {
+        {"ACL, attribute, group", "root:users",
+         "chmod 600 $F && setfacl -m u:nobody:r $F && setfattr -n user.origin -v kept $F", nullptr,
+         0},
+        {"owner in the file's group", "nobody:users", "chmod 660 $F", "users", 0},
+        {"owner with an ACL", "nobody:nogroup", "chmod 640 $F && setfacl -m g:users:r $F", "users",
+         0},
+        {"owner outside the file's group", "nobody:root", "chmod 660 $F", "users", 1},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        const fs::path file = dir / kBindings;
+        WriteBytes(file, kOriginal);
+        const std::string owner = c.owner;
+        const std::string setup = "cd '" + dir.path().string() + "' && F=" + kBindings + " && " +
+                                  c.setup + " && chown " + owner + " $F && chown " +
+                                  owner.substr(0, owner.find(':')) + " .";
+        ASSERT_EQ(Shell(setup), "") << c.what;
+        const std::string before = AccessPicture(file);
+        const ProcessResult patched = ToolAs(c.groups, {"patch", dir.path().string()});
+        EXPECT_EQ(patched.exitCode, c.exitCode) << c.what << patched.err;
+        EXPECT_EQ(AccessPicture(file), before) << c.what;
+        if (c.exitCode != 0) {
+            EXPECT_EQ(ReadBytes(file), kOriginal) << c.what;
+            EXPECT_EQ(ListDir(dir.path()).size(), 1u) << c.what;
+            EXPECT_NE(patched.err.find("patch failed: who may use the file (its group, access "
+                                       "control list or security label) cannot be given to the "
+                                       "new file; nothing was changed."),
+                      std::string::npos)
+                << patched.err;
+            continue;
+        }
+        EXPECT_EQ(AccessPicture(fs::path(file.string() + ".vexlor_backup")), before) << c.what;
+        const ProcessResult unpatched = ToolAs(c.groups, {"unpatch", dir.path().string()});
+        EXPECT_EQ(unpatched.exitCode, 0) << c.what << unpatched.err;
+        EXPECT_EQ(ReadBytes(file), kOriginal) << c.what;
+        EXPECT_EQ(AccessPicture(file), before) << c.what;
+    }
+}
+
+#endif
+
+}  // namespace
+}  // namespace vexlor::testing
