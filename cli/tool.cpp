@@ -57,6 +57,13 @@ FailureKind planFailure(FailureKind failure, const std::string& detail, const Lo
     return failure;
 }
 
+// The warnings the operation would log, logged as it would.
+void planWarnings(const std::vector<std::string>& warnings, const Logger& log) {
+    for (const std::string& warning : log ? warnings : std::vector<std::string>()) {
+        log(warning.c_str());
+    }
+}
+
 FailureKind dryRun(const Invocation& invocation, const std::filesystem::path& dir,
                    const Logger& log, std::ostream& out) {
     if (invocation.command == Command::kPatch) {
@@ -64,6 +71,7 @@ FailureKind dryRun(const Invocation& invocation, const std::filesystem::path& di
         if (plan.decision == PatchDecision::kWouldFail) {
             return planFailure(plan.failure, plan.detail, log);
         }
+        planWarnings(plan.warnings, log);
         out << DescribePatchPlan(plan);
         return FailureKind::kNone;
     }
@@ -71,6 +79,7 @@ FailureKind dryRun(const Invocation& invocation, const std::filesystem::path& di
     if (plan.decision == UnpatchDecision::kWouldFail) {
         return planFailure(plan.failure, plan.detail, log);
     }
+    planWarnings(plan.warnings, log);
     out << DescribeUnpatchPlan(plan);
     return FailureKind::kNone;
 }

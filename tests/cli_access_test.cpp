@@ -99,6 +99,23 @@ TEST(CliAccess, PatchAndUnpatchKeepWhoMayUseTheFileOrChangeNothing) {
     }
 }
 
+TEST(CliAccess, OtherNamesOfTheFileAreNamedAndKeepTheOldContent) {
+    TempDir dir;
+    const fs::path file = dir / kBindings;
+    WriteBytes(file, kOriginal);
+    fs::create_hard_link(file, dir / "other.json");
+    const std::string warning = "Vexlor[patch]: warning: " + file.string() +
+                                " has another name (a hard link), which keeps the old content\n";
+    for (const bool dryRun : {true, false}) {
+        const ProcessResult r =
+            ToolAs(nullptr, {"patch", dir.path().string(), dryRun ? "--dry-run" : "--"});
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(r.err.rfind(warning, 0), 0u) << r.err;
+    }
+    EXPECT_EQ(ReadBytes(dir / "other.json"), kOriginal);
+    EXPECT_NE(ReadBytes(file), kOriginal);
+}
+
 #endif
 
 }  // namespace

@@ -245,6 +245,9 @@ Step patchOnce(const fs::path& dir, const Logger& log) {
         LogFormatted(log, "Vexlor[patch]: generic_hmd bindings already patched\n");
         return Step::kDone;
     }
+    if (const std::string otherNames = OtherNamesWarning(p.target, kTag); !otherNames.empty()) {
+        LogFormatted(log, "%s", otherNames.c_str());
+    }
     // The patched file is written before the backup is made: a document that cannot be
     // written (too large, say) is refused without leaving a backup behind, and the file is
     // still replaced only once its original bytes are safe.
@@ -335,6 +338,9 @@ PatchPlan PlanPatchGenericHmdBindingsFile(const fs::path& bindingsDir) {
     }
     plan.decision = PatchDecision::kPatch;
     planChanges(p, plan);
+    if (std::string otherNames = OtherNamesWarning(p.target, kTag); !otherNames.empty()) {
+        plan.warnings.push_back(std::move(otherNames));
+    }
     return plan;
 }
 

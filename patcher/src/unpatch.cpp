@@ -313,7 +313,14 @@ Step undo(Reading& r, const Logger& log) {
 Step unpatchOnce(const Files& f, const Logger& log) {
     Reading r;
     r.files = f;
-    switch (chooseRoute(r, log)) {
+    const Route route = chooseRoute(r, log);
+    if (route == Route::kRestore || route == Route::kUndoInPlace) {
+        if (const std::string otherNames = OtherNamesWarning(r.files.target, kTag);
+            !otherNames.empty()) {
+            LogFormatted(log, "%s", otherNames.c_str());
+        }
+    }
+    switch (route) {
         case Route::kRestore:
             return restore(r.files, r.backupBytes, r.current, log);
         case Route::kUndoInPlace:
@@ -408,6 +415,11 @@ UnpatchPlan PlanUnpatchGenericHmdBindingsFile(const fs::path& bindingsDir) {
     }
     if (route == Route::kUndoInPlace) {
         undoInjectedContent(r.doc, r.original, &plan);
+    }
+    if (route == Route::kRestore || route == Route::kUndoInPlace) {
+        if (std::string otherNames = OtherNamesWarning(r.files.target, kTag); !otherNames.empty()) {
+            plan.warnings.push_back(std::move(otherNames));
+        }
     }
     planCleanup(r.files, route, plan);
     return plan;

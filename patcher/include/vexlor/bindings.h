@@ -132,6 +132,9 @@ struct PatchPlan {
     std::vector<std::string> addedActionSets;     // kPatch: action sets the file lacks
     std::vector<std::string> replacedActionSets;  // kPatch: action sets it holds, replaced whole
     std::vector<std::string> removedMarkers;      // kPatch: kLegacyMarkerKey when it is there
+    // Warning lines the patch would log, as it would log them: other names (hard links) of
+    // the file, which keep the old content.
+    std::vector<std::string> warnings;
 };
 
 PatchPlan PlanPatchGenericHmdBindingsFile(const std::filesystem::path& bindingsDir);
@@ -154,6 +157,7 @@ struct UnpatchPlan {
     std::vector<std::string> removedActionSets;      // kUndoInPlace: taken out
     std::vector<std::string> removedMarkers;         // kUndoInPlace
     std::vector<std::string> removedLegacyProfiles;  // file names, after a restore or an undo
+    std::vector<std::string> warnings;               // as PatchPlan's
 };
 
 UnpatchPlan PlanUnpatchGenericHmdBindingsFile(const std::filesystem::path& bindingsDir);
