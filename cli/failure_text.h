@@ -3,6 +3,7 @@
 #define VEXLOR_CLI_FAILURE_TEXT_H_
 
 #include <string>
+#include <vector>
 
 #include "command_line.h"
 #include "vexlor/bindings.h"
@@ -12,11 +13,15 @@ namespace vexlor::cli {
 // What the plain line knows besides the kind of failure.
 struct FailureContext {
     Command command = Command::kPatch;
-    bool dryRun = false;     // "would fail", and nothing to say about what changed
-    bool hasBackup = false;  // whether the original is kept beside the file
+    bool dryRun = false;                  // "would fail", and nothing to say about what changed
+    bool hasBackup = false;               // whether the original is kept beside the file
+    bool backupMade = false;              // the run made the backup before it failed
+    std::vector<std::string> leftBehind;  // temporary files on disk after the run
+    // The patcher's last message, when it was not shown (--quiet): the line then says it.
+    std::string unshownCause;
 };
 
-// One line, "vexlor-bindings: patch failed: <what>; <nothing changed>. <what to do>\n".
+// One line, "vexlor-bindings: patch failed: <what>; <what is on disk now>. <what to do>\n".
 std::string FailureLine(FailureKind kind, const FailureContext& context);
 
 }  // namespace vexlor::cli

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "arguments.h"
 #include "command_line.h"
@@ -17,15 +18,45 @@ namespace {
 
 // The library's messages already end in "\n" and go out exactly as given, except one cut to
 // the length of its buffer, which gets its line end back here; flushing each keeps them in
-// order with anything else written to the same stream.
-Logger loggerFor(const Invocation& invocation, std::ostream& err) {
+// order with anything else written to the same stream. Under --quiet only the last is kept,
+// without its tag, for the closing line to say.
+Logger loggerFor(const Invocation& invocation, std::ostream& err, std::string& lastUnshown) {
     if (invocation.quiet) {
-        return {};
+        return [&lastUnshown](const char* message) {
+            std::string_view text(message);
+            if (const std::size_t tagEnd = text.find("]: ");
+                text.rfind("Vexlor[", 0) == 0 && tagEnd != std::string_view::npos) {
+                text.remove_prefix(tagEnd + 3);
+            }
+            while (!text.empty() && text.back() == '\n') {
+                text.remove_suffix(1);
+            }
+            lastUnshown = text;
+        };
     }
     return [&err](const char* message) {
         const std::string_view text(message);
         err << text << (!text.empty() && text.back() != '\n' ? "\n" : "") << std::flush;
     };
+}
+
+bool backupPresent(const std::filesystem::path& dir) {
+    std::error_code ec;
+    return std::filesystem::exists(std::filesystem::symlink_status(
+        dir / (std::string(kBindingsFileName) + kBackupSuffix), ec));
+}
+
+// The temporary files a failed run left, by name.
+std::vector<std::string> leftBehind(const BindingsInspection& after) {
+    std::vector<std::string> names;
+    const std::string file = kBindingsFileName;
+    if (after.temporaryFile.state == FilePresence::kPresent) {
+        names.push_back(file + kTempSuffix);
+    }
+    if (after.backupTemporaryFile.state == FilePresence::kPresent) {
+        names.push_back(file + kBackupSuffix + kTempSuffix);
+    }
+    return names;
 }
 
 // patch, unpatch and status refuse a directory in the same words.
@@ -101,14 +132,21 @@ FailureKind operate(const Invocation& invocation, const std::filesystem::path& d
 // the former, since a failure status with no reason leaves the user nothing to act on.
 int runOperation(const Invocation& invocation, std::ostream& out, std::ostream& err) {
     const std::filesystem::path dir = PathFromUtf8(invocation.bindingsDir);
-    const FailureKind failure = operate(invocation, dir, loggerFor(invocation, err), out);
+    const bool backupBefore = backupPresent(dir);
+    std::string unshown;
+    const FailureKind failure = operate(invocation, dir, loggerFor(invocation, err, unshown), out);
     if (failure == FailureKind::kNone) {
         return kExitSuccess;
     }
     // Looked at only now: a run that succeeds does not pay for a second read of the file.
     const BindingsInspection after = InspectGenericHmdBindingsFile(dir);
-    const FailureContext context{invocation.command, invocation.dryRun,
-                                 after.backup.state == FilePresence::kPresent};
+    FailureContext context;
+    context.command = invocation.command;
+    context.dryRun = invocation.dryRun;
+    context.hasBackup = after.backup.state == FilePresence::kPresent;
+    context.backupMade = !invocation.dryRun && !backupBefore && context.hasBackup;
+    context.leftBehind = invocation.dryRun ? std::vector<std::string>() : leftBehind(after);
+    context.unshownCause = unshown;
     err << FailureLine(failure, context) << std::flush;
     return kExitFailure;
 }

@@ -116,6 +116,68 @@ TEST(CliAccess, OtherNamesOfTheFileAreNamedAndKeepTheOldContent) {
     EXPECT_NE(ReadBytes(file), kOriginal);
 }
 
+// Real system failures, injected by strace at the one call that fails; the closing line says
+// what is on disk afterwards, and a read error is reported as that, never as someone else's
+// writing.
+TEST(CliAccess, TheClosingLineTellsWhatIsOnDiskAfterAFailure) {
+    if (Shell("which strace | wc -l") != "1\n") {
+        GTEST_SKIP() << "needs strace (scripts/setup.sh installs it)";
+    }
+    struct Case {
+        std::vector<const char*> injects;
+        const char* message;  // a line of the patcher's
+        const char* onDisk;   // the closing line's account of the disk
+        std::size_t files;
+        bool quiet;
+    };
+    const std::string saved =
+        "; the bindings file was not changed; its original was saved as "
+        "vrcompositor_bindings_generic_hmd.json.vexlor_backup. ";
+    const Case cases[] = {
+        {{"read:error=EIO:when=4"},
+         "again before replacing it: Input/output error",
+         "a file could not be read",
+         2,
+         false},
+        {{"fsync:error=EIO:when=3"},
+         "to storage: Input/output error",
+         "the backup of the original could not be flushed to storage",
+         2,
+         false},
+        {{"write:error=EIO:when=1", "unlink:error=EACCES:when=2"},
+         "Input/output error",
+         "; the bindings file was not changed; the temporary file "
+         "vrcompositor_bindings_generic_hmd.json.vexlor_tmp could not be removed.",
+         2,
+         false},
+        // The message --quiet did not show is told by the closing line itself.
+        {{"write:error=EIO:when=1"},
+         "patch failed: tmp write failed for ",
+         ": Input/output error; the bindings file was not changed. Correct what it names",
+         1,
+         true},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        WriteBytes(dir / kBindings, kOriginal);
+        std::vector<std::string> line = {"-f", "-qq", "-o", "/dev/null"};
+        for (const char* inject : c.injects) {
+            line.insert(line.end(), {"-e", std::string("inject=") + inject});
+        }
+        line.insert(line.end(), {VEXLOR_BINDINGS_EXE, "patch", dir.path().string(),
+                                 c.quiet ? "--quiet" : "--"});
+        const ProcessResult r = RunProcess("/usr/bin/strace", line);
+        EXPECT_EQ(r.exitCode, 1) << r.err;
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find("kept changing"), std::string::npos) << r.err;
+        const bool backupMade = c.files == 2 && c.injects.size() == 1;
+        const std::string closing = std::string(c.onDisk) + (backupMade ? saved : "");
+        EXPECT_NE(r.err.find(closing), std::string::npos) << r.err;
+        EXPECT_EQ(ReadBytes(dir / kBindings), kOriginal);
+        EXPECT_EQ(ListDir(dir.path()).size(), c.files) << r.err;
+    }
+}
+
 #endif
 
 }  // namespace

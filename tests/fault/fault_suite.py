@@ -634,6 +634,8 @@ def sweep_errors(scenario, calls, runner, root, report):
             leftovers = [name for name in temp_files(files) if not (name == CLEANUP_NOTE and owed)]
             if leftovers and not removing_own:
                 problems.append("temporary file left behind: %s" % leftovers)
+            if "kept changing" in result.err:
+                problems.append("the injected failure was blamed on another program")
             problems += retry_problems(scenario, errno_name, result, workspace)
             problems += flush_warning_problems(scenario, errno_name, result)
             problems += completion_problems(scenario, runner, workspace)
