@@ -68,6 +68,18 @@ Explanation explain(FailureKind kind, const FailureContext& context) {
                 "who may use the file (its group, access control list or security label) "
                 "cannot be given to the new file",
                 true, "Run as root, or as the file's owner in its group, and try again."};
+        case K::kDirectoryNotReadable:
+            return {
+                "the bindings directory cannot be read, which locking it against other runs "
+                "needs",
+                true, "Make it readable for its owner (chmod u+r), and try again."};
+        case K::kDirectoryAppendOnly:
+            return {
+                "the bindings directory is append-only or immutable, so no file in it can be "
+                "replaced",
+                true, "Clear the attribute (chattr -a -i on the directory) and try again."};
+        case K::kAbandoned:
+            return {"it was interrupted", false, "Run it again to finish it."};
         case K::kNone:
         case K::kOther:
             break;
@@ -122,6 +134,17 @@ std::string FailureLine(FailureKind kind, const FailureContext& context) {
     }
     return line + " failed: " + what + "; " + onDisk(explanation.beforeAnyWrite, context) + ". " +
            todo + "\n";
+}
+
+std::string InterruptedLine(bool finished, const FailureContext& context) {
+    const std::string command = CommandName(context.command);
+    std::string line = "vexlor-bindings: " + command + " interrupted; ";
+    if (finished) {
+        line += "it had finished: the bindings file is " + command + "ed";
+    } else {
+        line += onDisk(true, context);
+    }
+    return line + ".\n";
 }
 
 }  // namespace vexlor::cli

@@ -24,6 +24,10 @@ struct FailureContext {
 // One line, "vexlor-bindings: patch failed: <what>; <what is on disk now>. <what to do>\n".
 std::string FailureLine(FailureKind kind, const FailureContext& context);
 
+// One line after an operation a signal interrupted: whether the file changed, and what else is
+// on disk. `finished`: the operation completed before it could stop.
+std::string InterruptedLine(bool finished, const FailureContext& context);
+
 }  // namespace vexlor::cli
 
 #endif  // VEXLOR_CLI_FAILURE_TEXT_H_

@@ -1,5 +1,6 @@
 #include "tool.h"
 
+#include <chrono>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -9,6 +10,7 @@
 #include "command_line.h"
 #include "dry_run.h"
 #include "failure_text.h"
+#include "interruption.h"
 #include "status.h"
 #include "vexlor/bindings.h"
 
@@ -119,11 +121,18 @@ FailureKind operate(const Invocation& invocation, const std::filesystem::path& d
                     const Logger& log, std::ostream& out) {
     FailureKind failure = FailureKind::kNone;
     if (invocation.dryRun) {
-        failure = dryRun(invocation, dir, log, out);
-    } else if (invocation.command == Command::kPatch) {
-        PatchGenericHmdBindingsFile(dir, log, failure);
+        return dryRun(invocation, dir, log, out);
+    }
+    OperationControl control;
+    if (invocation.waitSeconds) {
+        control.lockWait = std::chrono::seconds(*invocation.waitSeconds);
+    }
+    control.abandon = [] { return InterruptionCaught() != 0; };
+    CatchInterruptions();
+    if (invocation.command == Command::kPatch) {
+        PatchGenericHmdBindingsFile(dir, log, failure, control);
     } else {
-        UnpatchGenericHmdBindingsFile(dir, log, failure);
+        UnpatchGenericHmdBindingsFile(dir, log, failure, control);
     }
     return failure;
 }
@@ -135,7 +144,8 @@ int runOperation(const Invocation& invocation, std::ostream& out, std::ostream& 
     const bool backupBefore = backupPresent(dir);
     std::string unshown;
     const FailureKind failure = operate(invocation, dir, loggerFor(invocation, err, unshown), out);
-    if (failure == FailureKind::kNone) {
+    const int signal = invocation.dryRun ? 0 : InterruptionCaught();
+    if (failure == FailureKind::kNone && signal == 0) {
         return kExitSuccess;
     }
     // Looked at only now: a run that succeeds does not pay for a second read of the file.
@@ -147,8 +157,12 @@ int runOperation(const Invocation& invocation, std::ostream& out, std::ostream& 
     context.backupMade = !invocation.dryRun && !backupBefore && context.hasBackup;
     context.leftBehind = invocation.dryRun ? std::vector<std::string>() : leftBehind(after);
     context.unshownCause = unshown;
+    if (signal != 0) {
+        err << InterruptedLine(failure == FailureKind::kNone, context) << std::flush;
+        return kExitSignalBase + signal;
+    }
     err << FailureLine(failure, context) << std::flush;
-    return kExitFailure;
+    return failure == FailureKind::kBusy ? kExitBusy : kExitFailure;
 }
 
 int runCommand(const Invocation& invocation, std::ostream& out, std::ostream& err) {

@@ -178,6 +178,79 @@ TEST(CliAccess, TheClosingLineTellsWhatIsOnDiskAfterAFailure) {
     }
 }
 
+// A directory the lock cannot read, or whose files cannot be replaced: refused for that cause
+// before anything is made in it, by the dry run in the same words.
+TEST(CliAccess, DirectoriesThatCannotTakeAReplacementAreRefusedByTheDryRunToo) {
+    struct Case {
+        const char* setup;  // run in the directory
+        const char* groups;
+        const char* what;
+    };
+    const Case cases[] = {
+        {"chown nobody . $F && chmod 0311 .", "nogroup",
+         "the bindings directory cannot be read, which locking it against other runs needs"},
+        {"chattr +a .", nullptr,
+         "the bindings directory is append-only or immutable, so no file in it can be replaced"},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        WriteBytes(dir / kBindings, kOriginal);
+        const std::string in = "cd '" + dir.path().string() + "' && F=" + kBindings + " && ";
+        if (Shell(in + c.setup) != "") {
+            continue;  // no chattr, or a file system without the attribute
+        }
+        for (const char* mode : {"--dry-run", "--"}) {
+            const ProcessResult r = ToolAs(c.groups, {"patch", dir.path().string(), mode});
+            EXPECT_EQ(r.exitCode, 1) << r.err;
+            EXPECT_NE(r.err.find(std::string("patch ") +
+                                 (mode[2] == 'd' ? "would fail: " : "failed: ") + c.what),
+                      std::string::npos)
+                << r.err;
+        }
+        Shell(in + "chattr -a . ; chmod 0755 .");
+        EXPECT_EQ(ListDir(dir.path()), std::vector<std::string>{kBindings}) << c.what;
+    }
+}
+
+// Another operation holds the directory: the run says so at once, gives up after --wait with
+// status 75, and stops at a signal, saying that nothing was changed, with 128 + its number.
+TEST(CliAccess, WaitingForAnotherOperationIsSaidAndCanBeCutShort) {
+    struct Case {
+        const char* options;
+        const char* signal;  // sent 0.3 s after the start; "" for none
+        int exitCode;
+        const char* closing;
+        bool waits;  // says that it waits
+    };
+    const Case cases[] = {
+        {"--wait 0", "", 75, "patch failed: another vexlor-bindings run on this directory", false},
+        {"--wait 1", "", 75, "is still running after 1 s; nothing was changed", true},
+        {"--dry-run", "", 0, " is running now; the real run would wait for it to finish\n", false},
+        {"", "INT", 130, "vexlor-bindings: patch interrupted; nothing was changed.\n", true},
+        {"--wait 5", "TERM", 143, "vexlor-bindings: patch interrupted; nothing was changed.\n",
+         true},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        WriteBytes(dir / kBindings, kOriginal);
+        const std::string d = "'" + dir.path().string() + "'";
+        const std::string signal = *c.signal ? std::string("kill -") + c.signal + " $P; " : "";
+        const std::string run = "(" + std::string(VEXLOR_LOCK_HOLDER_EXE) + " " + d +
+                                " 1500 >/dev/null & sleep 0.2; " + VEXLOR_BINDINGS_EXE + " patch " +
+                                d + " " + c.options + " & P=$!; sleep 0.3; " + signal +
+                                "wait $P; echo status $?; wait)";
+        const std::string out = Shell(run);
+        EXPECT_EQ(out.find("waiting for another operation on " + dir.path().string()) !=
+                      std::string::npos,
+                  c.waits)
+            << out;
+        EXPECT_NE(out.find(c.closing), std::string::npos) << out;
+        EXPECT_NE(out.find("status " + std::to_string(c.exitCode) + "\n"), std::string::npos)
+            << out;
+        EXPECT_EQ(ReadBytes(dir / kBindings), kOriginal);
+    }
+}
+
 #endif
 
 }  // namespace

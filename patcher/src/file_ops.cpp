@@ -58,8 +58,15 @@ ReplaceResult writeTemporary(const fs::path& temp, const ContentProducer& conten
 ReplaceResult moveIntoPlace(const fs::path& temp, const fs::path& target,
                             const std::string* readBytes,
                             const std::function<bool()>& beforeRename) {
+    if (AbandonRequested()) {
+        return {ReplaceStep::kAbandoned, {}, {}, {}, {}};
+    }
     if (beforeRename && !beforeRename()) {
         return {ReplaceStep::kWithdrawn, {}, {}, {}, {}};
+    }
+    // The backup the last step may have made stays; the file is not touched.
+    if (AbandonRequested()) {
+        return {ReplaceStep::kAbandoned, {}, {}, {}, {}};
     }
     if (beforeReplaceHook()) {
         beforeReplaceHook()(target);
@@ -158,6 +165,25 @@ std::string OtherNamesWarning(const fs::path& target, const char* tag) {
            " the old content\n";
 }
 
+bool MayReplace(const fs::path& target, std::string& cause) {
+    if (std::error_code ec = platform::CheckMayReplace(target)) {
+        NoteSystemFailure(ec, FailureKind::kReadOnly, FailureKind::kOther);
+        cause = platform::ErrorText(ec);
+        return false;
+    }
+    if (!platform::DirectoryLetsFilesBeReplaced(target)) {
+        NoteFailure(FailureKind::kDirectoryAppendOnly);
+        cause = "its directory is append-only or immutable, which lets no file in it be replaced";
+        return false;
+    }
+    return true;
+}
+
+void LogAbandoned(const fs::path& target, const char* tag, const Logger& log) {
+    LogFormatted(log, "%sstopped before replacing %s, as asked; it was not changed\n", tag,
+                 platform::DisplayPath(target).c_str());
+}
+
 void LogRereadFailure(const ReplaceResult& result, const fs::path& target, const char* tag,
                       const Logger& log) {
     LogFormatted(log, "%scannot read %s again before replacing it: %s\n", tag,
@@ -192,9 +218,15 @@ ReplaceResult ReplaceFileContents(const fs::path& target, std::string_view bytes
 ReplaceResult ReplaceFileContents(const fs::path& target, const ContentProducer& content,
                                   const std::string* readBytes,
                                   const std::function<bool()>& beforeRename) {
-    if (std::error_code ec = platform::CheckMayReplace(target)) {
-        NoteSystemFailure(ec, FailureKind::kReadOnly, FailureKind::kOther);
-        return {ReplaceStep::kRename, ec, {}, {}, {}};
+    if (std::string cause; !MayReplace(target, cause)) {
+        return {ReplaceStep::kRename,
+                std::make_error_code(std::errc::operation_not_permitted),
+                {},
+                cause,
+                {}};
+    }
+    if (AbandonRequested()) {
+        return {ReplaceStep::kAbandoned, {}, {}, {}, {}};
     }
     const fs::path temp = SiblingPath(target, kTempSuffix);
     ReplaceResult result = writeTemporary(temp, content, target);

@@ -38,12 +38,18 @@ Presence LookFor(const fs::path& path, const char* tag, const Logger& log);
 bool ResolveWriteTarget(const fs::path& file, const fs::path& dir, const char* tag,
                         const Logger& log, fs::path& target);
 
+// Whether `target` may be replaced, found before anything is written: not when its owner made
+// it read-only, nor in a directory whose files cannot be replaced (which would keep every
+// temporary file made in it). On refusal notes the failure kind and says why in `cause`.
+bool MayReplace(const fs::path& target, std::string& cause);
+
 // Which step of ReplaceFileContents failed, if any. After kSync the new contents are in
 // place, but the rename may not survive a crash: a warning, not a failure. kChanged: the
 // target no longer held what the caller read, so it was left alone. kWithdrawn: the caller's
 // last step before the rename said no (and logged why). kReread: the target could not be read
-// again to check it, and was left alone.
-enum class ReplaceStep { kNone, kWrite, kRename, kSync, kChanged, kWithdrawn, kReread };
+// again to check it, and was left alone. kAbandoned: the caller of the operation asked it to
+// stop (AbandonRequested) before the target was replaced.
+enum class ReplaceStep { kNone, kWrite, kRename, kSync, kChanged, kWithdrawn, kReread, kAbandoned };
 
 struct ReplaceResult {
     ReplaceStep failedStep = ReplaceStep::kNone;
@@ -89,6 +95,9 @@ std::string OtherNamesWarning(const fs::path& target, const char* tag);
 // Warns, one line each with `tag`, of the attributes `file` did not keep (CarriedOver).
 void WarnOfDroppedAttributes(const std::vector<std::string>& dropped, const fs::path& file,
                              const char* tag, const Logger& log);
+
+// Logs, with `tag`, that the operation stopped as asked before it replaced `target`.
+void LogAbandoned(const fs::path& target, const char* tag, const Logger& log);
 
 // Logs, with `tag`, that `target` could not be read again before it was to be replaced.
 void LogRereadFailure(const ReplaceResult& result, const fs::path& target, const char* tag,

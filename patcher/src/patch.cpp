@@ -4,6 +4,7 @@
 #include <string_view>
 #include <vector>
 
+#include "dir_lock.h"
 #include "failure.h"
 #include "file_ops.h"
 #include "inject.h"
@@ -226,10 +227,9 @@ bool preparePatch(const fs::path& dir, const fs::path& file, Prepared& p, const 
     InjectBindings(doc);
     // Refused before anything is written, so that a patch that cannot be written changes
     // nothing.
-    if (std::error_code refusal = platform::CheckMayReplace(p.target)) {
-        NoteSystemFailure(refusal, FailureKind::kReadOnly, FailureKind::kOther);
-        LogFormatted(log, "Vexlor[patch]: rename to %s failed: %s\n", fileText.c_str(),
-                     platform::ErrorText(refusal).c_str());
+    if (std::string refusal; !MayReplace(p.target, refusal)) {
+        LogFormatted(log, "Vexlor[patch]: cannot replace %s: %s\n", fileText.c_str(),
+                     refusal.c_str());
         return false;
     }
     return true;
@@ -320,7 +320,9 @@ PatchPlan PlanPatchGenericHmdBindingsFile(const fs::path& bindingsDir) {
     plan.bindingsFile = platform::DisplayPath(file);
     const Logger keep = KeepLastMessage(plan.detail);
     Prepared p;
-    if (!preparePatch(bindingsDir, file, p, keep)) {
+    if (!ProbeForPlan(bindingsDir.empty() ? fs::path(".") : bindingsDir, kTag, keep,
+                      plan.warnings) ||
+        !preparePatch(bindingsDir, file, p, keep)) {
         plan.failure = scope.Result(false);
         return plan;
     }

@@ -86,6 +86,12 @@ std::error_code SyncDirectoryOf(const fs::path& file);
 // would override that. A missing file passes.
 std::error_code CheckMayReplace(const fs::path& file);
 
+// Whether the directory holding `file` lets files in it be replaced and removed. Linux's
+// append-only and immutable directory attributes (chattr +a, +i) forbid both, root included,
+// while still letting new files be made, which would then stay. True where the system has no
+// such attributes or they cannot be read.
+bool DirectoryLetsFilesBeReplaced(const fs::path& file);
+
 // Whether `file` belongs to the same owner as `dir`: the same user on POSIX, the same owner
 // account on Windows. Both are looked up following links.
 std::error_code CheckSameOwner(const fs::path& dir, const fs::path& file, bool& same);

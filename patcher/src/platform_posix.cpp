@@ -3,10 +3,14 @@
 #include <grp.h>
 #include <stdio.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/xattr.h>
 #include <unistd.h>
+#if defined(__linux__)
+#include <linux/fs.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -407,6 +411,20 @@ std::error_code CheckMayReplace(const fs::path& file) {
         return lastError();
     }
     return {};
+}
+
+bool DirectoryLetsFilesBeReplaced(const fs::path& file) {
+#if defined(FS_IOC_GETFLAGS)
+    const fs::path dir = file.parent_path().empty() ? fs::path(".") : file.parent_path();
+    FileDescriptor fd(openRetrying(dir.c_str(), O_RDONLY | O_DIRECTORY));
+    int flags = 0;
+    if (fd.valid() && ::ioctl(fd.get(), FS_IOC_GETFLAGS, &flags) == 0) {
+        return (flags & (FS_APPEND_FL | FS_IMMUTABLE_FL)) == 0;
+    }
+#else
+    (void)file;
+#endif
+    return true;
 }
 
 std::error_code CheckSameOwner(const fs::path& dir, const fs::path& file, bool& same) {

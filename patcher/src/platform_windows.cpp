@@ -405,6 +405,11 @@ std::error_code CheckMayReplace(const fs::path& file) {
     return {};
 }
 
+bool DirectoryLetsFilesBeReplaced(const fs::path& /*file*/) {
+    // Windows has no attribute that lets files be made but not removed.
+    return true;
+}
+
 namespace {
 
 // The owner's security identifier of `path`, in a block the caller frees with LocalFree.

@@ -1,5 +1,6 @@
 #include <string>
 
+#include "dir_lock.h"
 #include "failure.h"
 #include "file_ops.h"
 #include "inject.h"
@@ -149,9 +150,14 @@ Step restore(const Files& f, const std::string& backupBytes, const std::string& 
         LogRereadFailure(restored, f.target, kTag, log);
         return Step::kFailed;
     }
+    if (restored.failedStep == ReplaceStep::kAbandoned) {
+        LogAbandoned(f.target, kTag, log);
+        return Step::kFailed;
+    }
     if (!restored.replaced()) {
         LogFormatted(log, "Vexlor[unpatch]: restore from %s failed: %s\n", backupText.c_str(),
-                     platform::ErrorText(restored.error).c_str());
+                     (restored.cause.empty() ? platform::ErrorText(restored.error) : restored.cause)
+                         .c_str());
         return Step::kFailed;
     }
     const std::string fileText = platform::DisplayPath(f.file);
@@ -338,13 +344,13 @@ Step unpatchOnce(const Files& f, const Logger& log) {
 // Whether the write a restore or an undo ends with would be refused: the same check the
 // replacement makes first.
 bool mayReplace(const Reading& r, std::string& detail) {
-    std::error_code refusal = platform::CheckMayReplace(r.files.target);
-    if (refusal) {
-        NoteSystemFailure(refusal, FailureKind::kReadOnly, FailureKind::kOther);
+    std::string cause;
+    if (!MayReplace(r.files.target, cause)) {
         detail = "Vexlor[unpatch]: cannot replace " + platform::DisplayPath(r.files.target) + ": " +
-                 platform::ErrorText(refusal) + "\n";
+                 cause + "\n";
+        return false;
     }
-    return !refusal;
+    return true;
 }
 
 // The legacy profiles go after an undo, or after a file left alone while a cleanup is owed.
@@ -402,7 +408,13 @@ UnpatchPlan PlanUnpatchGenericHmdBindingsFile(const fs::path& bindingsDir) {
     Reading r;
     r.files = filesIn(bindingsDir);
     plan.bindingsFile = platform::DisplayPath(r.files.file);
-    const Route route = chooseRoute(r, KeepLastMessage(plan.detail));
+    const Logger keep = KeepLastMessage(plan.detail);
+    if (!ProbeForPlan(bindingsDir.empty() ? fs::path(".") : bindingsDir, kTag, keep,
+                      plan.warnings)) {
+        plan.failure = scope.Result(false);
+        return plan;
+    }
+    const Route route = chooseRoute(r, keep);
     if (route == Route::kWouldFail ||
         (route != Route::kNothingToDo && route != Route::kLeaveAlone &&
          !mayReplace(r, plan.detail))) {
