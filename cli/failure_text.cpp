@@ -78,6 +78,9 @@ Explanation explain(FailureKind kind, const FailureContext& context) {
                 "the bindings directory is append-only or immutable, so no file in it can be "
                 "replaced",
                 true, "Clear the attribute (chattr -a -i on the directory) and try again."};
+        case K::kReadOnlyMount:
+            return {"the file system of the bindings directory is mounted read-only", true,
+                    "Mount it writable and try again."};
         case K::kAbandoned:
             return {"it was interrupted", false, "Run it again to finish it."};
         case K::kNone:

@@ -251,6 +251,42 @@ TEST(CliAccess, WaitingForAnotherOperationIsSaidAndCanBeCutShort) {
     }
 }
 
+// What users read names the true cause in plain words, the same in status as in the patch.
+TEST(CliAccess, MessagesSayTheCauseInPlainWords) {
+    struct Case {
+        const char* bytes;
+        const char* setup;   // run in the directory
+        const char* groups;  // as root, or as nobody
+        const char* command;
+        const char* said;
+    };
+    const Case cases[] = {
+        {"{\"a\":", "", nullptr, "patch",
+         ": line 1, column 6: unexpected end of input; expected '[', '{', or a literal\n"},
+        {"{\"a\":", "", nullptr, "status", "bindings file: not JSON: line 1, column 6: "},
+        {" \n", "", nullptr, "status", "bindings file: empty\n"},
+        {" \n", "", nullptr, "patch", "patch failed: the bindings file is empty;"},
+        {"{}", "chmod 000 $F && chown nobody .", "nogroup", "patch", "Vexlor[patch]: cannot read "},
+        {"{}",
+         "mount -t tmpfs -o size=64k vexlor-ro \"$D\" && echo '{}' >\"$D/$F\" && "
+         "mount -o remount,ro \"$D\"",
+         nullptr, "patch", "the file system of the bindings directory is mounted read-only;"},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        WriteBytes(dir / kBindings, c.bytes);
+        const std::string in =
+            "D='" + dir.path().string() + "' && cd \"$D\" && F=" + kBindings + " && ";
+        if (*c.setup && Shell(in + c.setup) != "") {
+            continue;  // no right to mount here
+        }
+        const ProcessResult r = ToolAs(c.groups, {c.command, dir.path().string()});
+        Shell("umount '" + dir.path().string() + "' 2>/dev/null");
+        EXPECT_NE((r.out + r.err).find(c.said), std::string::npos) << r.out << r.err;
+        EXPECT_EQ(r.err.find("json.exception"), std::string::npos) << r.err;
+    }
+}
+
 #endif
 
 }  // namespace

@@ -56,6 +56,9 @@ void NoteErrorClass(platform::ErrorClass error, FailureKind denied, FailureKind 
         case platform::ErrorClass::kDenied:
             NoteFailure(denied);
             return;
+        case platform::ErrorClass::kReadOnlyMount:
+            NoteFailure(FailureKind::kReadOnlyMount);
+            return;
         case platform::ErrorClass::kNoSpace:
             NoteFailure(FailureKind::kNoSpace);
             return;

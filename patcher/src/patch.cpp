@@ -149,8 +149,13 @@ bool mayCarryMarker(const std::string& bytes) {
 bool readForPatch(const fs::path& target, const std::string& fileText, JsonFile& file,
                   bool& alreadyPatched, const Logger& log) {
     std::string cause;
-    bool ok = ReadJsonBytes(target, file.bytes, cause);
     alreadyPatched = false;
+    bool refused = false;
+    bool ok = ReadJsonBytes(target, file.bytes, cause, refused);
+    if (refused) {
+        LogFormatted(log, "Vexlor[patch]: cannot read %s: %s\n", fileText.c_str(), cause.c_str());
+        return false;
+    }
     if (ok && mayCarryMarker(file.bytes)) {
         DocumentOutline outline;
         ok = ScanJsonText(file.bytes, MarkerKeys(), outline, cause);

@@ -134,7 +134,8 @@ std::error_code ProbeDirectoryLock(const fs::path& dir, bool& held);
 
 // What an error means for the person who has to act on it.
 enum class ErrorClass {
-    kDenied,         // permission refused, or a read-only file or file system
+    kDenied,         // permission refused, or a read-only file
+    kReadOnlyMount,  // the file system is mounted read-only: no permission would help
     kNoSpace,        // the disk or the quota is full
     kHeldByAnother,  // another program holds the file open and shares it with nobody
     kOther,

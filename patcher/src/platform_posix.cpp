@@ -521,8 +521,10 @@ std::error_code ProbeDirectoryLock(const fs::path& dir, bool& held) {
 }
 
 ErrorClass ClassifyError(const std::error_code& ec) {
-    if (ec == std::errc::permission_denied || ec == std::errc::operation_not_permitted ||
-        ec == std::errc::read_only_file_system) {
+    if (ec == std::errc::read_only_file_system) {
+        return ErrorClass::kReadOnlyMount;
+    }
+    if (ec == std::errc::permission_denied || ec == std::errc::operation_not_permitted) {
         return ErrorClass::kDenied;
     }
     if (ec == std::errc::no_space_on_device || ec.value() == EDQUOT) {

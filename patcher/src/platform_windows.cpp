@@ -543,7 +543,10 @@ std::error_code ProbeDirectoryLock(const fs::path& dir, bool& held) {
 
 ErrorClass ClassifyError(const std::error_code& ec) {
     if (ec.category() != std::system_category()) {
-        if (ec == std::errc::permission_denied || ec == std::errc::read_only_file_system) {
+        if (ec == std::errc::read_only_file_system) {
+            return ErrorClass::kReadOnlyMount;
+        }
+        if (ec == std::errc::permission_denied) {
             return ErrorClass::kDenied;
         }
         return ec == std::errc::no_space_on_device ? ErrorClass::kNoSpace : ErrorClass::kOther;
@@ -552,7 +555,10 @@ ErrorClass ClassifyError(const std::error_code& ec) {
     if (isHeldByAnother(error)) {
         return ErrorClass::kHeldByAnother;
     }
-    if (error == ERROR_ACCESS_DENIED || error == ERROR_WRITE_PROTECT) {
+    if (error == ERROR_WRITE_PROTECT) {
+        return ErrorClass::kReadOnlyMount;
+    }
+    if (error == ERROR_ACCESS_DENIED) {
         return ErrorClass::kDenied;
     }
     if (error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL) {

@@ -255,15 +255,16 @@ Route chooseWithBackup(Reading& r, const Logger& log) {
 
 Route chooseWithoutBackup(Reading& r, const Logger& log) {
     const std::string fileText = platform::DisplayPath(r.files.file);
-    JsonFile file;
     std::string cause;
-    if (!LoadJsonFile(r.files.target, file, cause)) {
-        LogFormatted(log, "Vexlor[unpatch]: failed to parse %s: %s\n", fileText.c_str(),
-                     cause.c_str());
+    bool refused = false;
+    if (!ReadJsonBytes(r.files.target, r.current, cause, refused) ||
+        !ParseJsonText(r.current, r.doc, cause)) {
+        LogFormatted(log,
+                     refused ? "Vexlor[unpatch]: cannot read %s: %s\n"
+                             : "Vexlor[unpatch]: failed to parse %s: %s\n",
+                     fileText.c_str(), cause.c_str());
         return Route::kWouldFail;
     }
-    r.current = std::move(file.bytes);
-    r.doc = std::move(file.document);
     if (CarriedMarker(r.doc) == nullptr) {
         LogFormatted(log, "Vexlor[unpatch]: %s has no Vexlor marker -- leaving alone\n",
                      fileText.c_str());

@@ -109,6 +109,7 @@ enum class FailureKind {
                             // replacement or backup
     kDirectoryNotReadable,  // the directory cannot be read, which its lock and flush need
     kDirectoryAppendOnly,   // the directory lets files be made but not replaced (chattr +a, +i)
+    kReadOnlyMount,         // the file system is mounted read-only
     kAbandoned,             // the caller asked the operation to stop (OperationControl)
     kOther,
 };
@@ -192,6 +193,7 @@ enum class BindingsFileState {
     kMissing,
     kNotReadable,
     kNotJson,
+    kEmpty,          // nothing but white space, which the operations refuse as "empty"
     kNotObject,      // JSON other than an object or null, which the patch refuses
     kPatched,        // carries kMarkerKey
     kPatchedLegacy,  // carries kLegacyMarkerKey only
