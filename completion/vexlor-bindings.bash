@@ -23,10 +23,16 @@ _vexlor_bindings()
         esac
     done
 
+    # --wait takes a number of seconds, which nothing can complete.
+    if [[ ${words[cword - 1]} == --wait ]]; then
+        COMPREPLY=()
+        return
+    fi
+
     if [[ $cur == -* ]]; then
         local options="--help -h"
         case $command in
-            patch | unpatch) options+=" --dry-run --quiet" ;;
+            patch | unpatch) options+=" --dry-run --quiet --wait" ;;
             status) options+=" --json" ;;
             "") options+=" --version" ;;
         esac
