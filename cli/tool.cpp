@@ -61,6 +61,19 @@ std::vector<std::string> leftBehind(const BindingsInspection& after) {
     return names;
 }
 
+// What the closing line needs to know of the disk after a run that did not succeed.
+FailureContext contextAfter(const Invocation& invocation, const std::filesystem::path& dir,
+                            bool backupBefore) {
+    const BindingsInspection after = InspectGenericHmdBindingsFile(dir);
+    FailureContext context;
+    context.command = invocation.command;
+    context.dryRun = invocation.dryRun;
+    context.hasBackup = after.backup.state == FilePresence::kPresent;
+    context.backupMade = !invocation.dryRun && !backupBefore && context.hasBackup;
+    context.leftBehind = invocation.dryRun ? std::vector<std::string>() : leftBehind(after);
+    return context;
+}
+
 // patch, unpatch and status refuse a directory in the same words.
 bool directoryUsable(const BindingsInspection& seen, std::ostream& err) {
     const std::string problem = DirectoryProblem(seen);
@@ -149,13 +162,7 @@ int runOperation(const Invocation& invocation, std::ostream& out, std::ostream& 
         return kExitSuccess;
     }
     // Looked at only now: a run that succeeds does not pay for a second read of the file.
-    const BindingsInspection after = InspectGenericHmdBindingsFile(dir);
-    FailureContext context;
-    context.command = invocation.command;
-    context.dryRun = invocation.dryRun;
-    context.hasBackup = after.backup.state == FilePresence::kPresent;
-    context.backupMade = !invocation.dryRun && !backupBefore && context.hasBackup;
-    context.leftBehind = invocation.dryRun ? std::vector<std::string>() : leftBehind(after);
+    FailureContext context = contextAfter(invocation, dir, backupBefore);
     context.unshownCause = unshown;
     if (signal != 0) {
         err << InterruptedLine(failure == FailureKind::kNone, context) << std::flush;
