@@ -31,8 +31,37 @@ struct Words {
     bool quiet = false;
     bool json = false;
     bool dryRun = false;
+    std::optional<std::string> wait;  // --wait's value as written
     std::string unknownOption;
 };
+
+// The most --wait accepts: a day, far more than any operation takes.
+constexpr unsigned long kMaxWaitSeconds = 86400;
+
+// "--wait SECONDS" or "--wait=SECONDS"; true when `arg` is that option, its value then taken
+// (from the next argument when not joined).
+bool takeWait(const std::vector<std::string>& args, std::size_t& at, Words& words) {
+    const std::string& arg = args[at];
+    const std::string name = "--wait";
+    if (arg == name) {
+        words.wait = at + 1 < args.size() ? args[++at] : std::string();
+        return true;
+    }
+    if (arg.rfind(name + "=", 0) == 0) {
+        words.wait = arg.substr(name.size() + 1);
+        return true;
+    }
+    return false;
+}
+
+std::optional<unsigned> waitSeconds(const std::string& text) {
+    if (text.empty() || text.size() > 5 ||
+        text.find_first_not_of("0123456789") != std::string::npos ||
+        std::stoul(text) > kMaxWaitSeconds) {
+        return std::nullopt;
+    }
+    return static_cast<unsigned>(std::stoul(text));
+}
 
 // Sets the flag `arg` names; false for an option the program does not have.
 bool takeOption(const std::string& arg, Words& words) {
@@ -53,12 +82,14 @@ bool takeOption(const std::string& arg, Words& words) {
 Words splitOptions(const std::vector<std::string>& args) {
     Words words;
     bool optionsEnded = false;
-    for (const std::string& arg : args) {
+    for (std::size_t at = 0; at < args.size(); ++at) {
+        const std::string& arg = args[at];
         if (optionsEnded || !looksLikeOption(arg)) {
             words.positional.push_back(arg);
         } else if (arg == "--") {
             optionsEnded = true;
-        } else if (!takeOption(arg, words) && words.unknownOption.empty()) {
+        } else if (!takeOption(arg, words) && !takeWait(args, at, words) &&
+                   words.unknownOption.empty()) {
             words.unknownOption = arg;
         }
     }
@@ -111,6 +142,13 @@ std::string commandProblem(Command command, const Words& words) {
     if (words.dryRun && command == Command::kStatus) {
         return "--dry-run applies to 'patch' and 'unpatch' only";
     }
+    if (words.wait && command == Command::kStatus) {
+        return "--wait applies to 'patch' and 'unpatch' only";
+    }
+    if (words.wait && !waitSeconds(*words.wait)) {
+        return "--wait needs a whole number of seconds from 0 to " +
+               std::to_string(kMaxWaitSeconds) + ", not '" + *words.wait + "'";
+    }
     return "";
 }
 
@@ -155,7 +193,13 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
         return usageError(std::move(problem));
     }
     ParseResult result;
-    result.invocation = {*command, words.positional[1], words.quiet, words.json, words.dryRun, {}};
+    result.invocation = {*command,
+                         words.positional[1],
+                         words.quiet,
+                         words.json,
+                         words.dryRun,
+                         {},
+                         words.wait ? waitSeconds(*words.wait) : std::nullopt};
     return result;
 }
 

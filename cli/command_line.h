@@ -16,7 +16,8 @@ struct Invocation {
     bool quiet = false;
     bool json = false;
     bool dryRun = false;
-    std::optional<Command> helpTopic;  // kHelp: the command asked about, if any
+    std::optional<Command> helpTopic;     // kHelp: the command asked about, if any
+    std::optional<unsigned> waitSeconds;  // --wait: how long to wait for another operation
 };
 
 // Either an invocation or the reason the command line makes no sense.

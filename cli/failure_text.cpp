@@ -4,6 +4,8 @@ namespace vexlor::cli {
 
 namespace {
 
+constexpr const char* kSeeAbove = "see the message above";
+
 struct Explanation {
     const char* what;
     bool beforeAnyWrite;  // nothing at all was made; otherwise only the bindings file is unchanged
@@ -61,25 +63,91 @@ Explanation explain(FailureKind kind, const FailureContext& context) {
         case K::kBackupUnparsable:
             return {"the backup does not parse, so there is no original to go back to", true,
                     "Repair or remove the backup, then run unpatch again."};
+        case K::kAccessNotCarried:
+            return {
+                "who may use the file (its group, access control list or security label) "
+                "cannot be given to the new file",
+                true, "Run as root, or as the file's owner in its group, and try again."};
+        case K::kDirectoryNotReadable:
+            return {
+                "the bindings directory cannot be read, which locking it against other runs "
+                "needs",
+                true, "Make it readable for its owner (chmod u+r), and try again."};
+        case K::kDirectoryAppendOnly:
+            return {
+                "the bindings directory is append-only or immutable, so no file in it can be "
+                "replaced",
+                true, "Clear the attribute (chattr -a -i on the directory) and try again."};
+        case K::kReadOnlyMount:
+            return {"the file system of the bindings directory is mounted read-only", true,
+                    "Mount it writable and try again."};
+        case K::kAbandoned:
+            return {"it was interrupted", false, "Run it again to finish it."};
         case K::kNone:
         case K::kOther:
             break;
     }
-    return {"see the message above", false, "Correct what it names and try again."};
+    return {kSeeAbove, false, "Correct what it names and try again."};
+}
+
+// What the failed run left on disk: the bindings file is never changed by a failure.
+std::string onDisk(bool beforeAnyWrite, const FailureContext& context) {
+    std::string text;
+    if (context.backupMade) {
+        text =
+            "the bindings file was not changed; its original was saved as "
+            "vrcompositor_bindings_generic_hmd.json.vexlor_backup";
+    } else {
+        text = beforeAnyWrite && context.leftBehind.empty() ? "nothing was changed"
+                                                            : "the bindings file was not changed";
+    }
+    for (const std::string& file : context.leftBehind) {
+        text += "; the temporary file " + file + " could not be removed";
+    }
+    return text;
+}
+
+// Under --quiet a line that would point to the patcher's message says its cause instead.
+void standOnItsOwn(const FailureContext& context, std::string& what, std::string& todo) {
+    const std::string pointer = " (see the message above)";
+    const std::size_t at = todo.find(pointer);
+    if (context.unshownCause.empty() || (at == std::string::npos && what != kSeeAbove)) {
+        return;
+    }
+    if (at != std::string::npos) {
+        todo.erase(at, pointer.size());
+    }
+    what = (what == kSeeAbove ? "" : what + ": ") + context.unshownCause;
 }
 
 }  // namespace
 
 std::string FailureLine(FailureKind kind, const FailureContext& context) {
-    const Explanation explanation = explain(kind, context);
+    Explanation explanation = explain(kind, context);
+    if (kind == FailureKind::kBackupFailed && context.backupMade) {
+        explanation.what = "the backup of the original could not be flushed to storage";
+        explanation.todo = "Check the disk (see the message above) and try again.";
+    }
+    std::string what = explanation.what;
+    std::string todo = explanation.todo;
+    standOnItsOwn(context, what, todo);
     std::string line = std::string("vexlor-bindings: ") + CommandName(context.command);
     if (context.dryRun) {
-        return line + " would fail: " + explanation.what + ". " + explanation.todo + "\n";
+        return line + " would fail: " + what + ". " + todo + "\n";
     }
-    line += std::string(" failed: ") + explanation.what + "; ";
-    line +=
-        explanation.beforeAnyWrite ? "nothing was changed" : "the bindings file was not changed";
-    return line + ". " + explanation.todo + "\n";
+    return line + " failed: " + what + "; " + onDisk(explanation.beforeAnyWrite, context) + ". " +
+           todo + "\n";
+}
+
+std::string InterruptedLine(bool finished, const FailureContext& context) {
+    const std::string command = CommandName(context.command);
+    std::string line = "vexlor-bindings: " + command + " interrupted; ";
+    if (finished) {
+        line += "it had finished: the bindings file is " + command + "ed";
+    } else {
+        line += onDisk(true, context);
+    }
+    return line + ".\n";
 }
 
 }  // namespace vexlor::cli

@@ -13,15 +13,20 @@ const char* const kWriteOptions =
     "                 no lock is taken and no file is touched\n"
     "  -q, --quiet    do not print the patcher's messages; a failure still ends with\n"
     "                 its one plain line on standard error, so it never goes unexplained\n"
+    "  --wait SECONDS wait at most SECONDS (0: not at all) for another operation\n"
+    "                 on the directory to finish; 10 when not given\n"
     "  -h, --help     print this text\n";
 
 const char* const kWriteExit =
     "Exit status: 0 done (with --dry-run: it would succeed); 1 it failed (or would),\n"
-    "or BINDINGS_DIR is missing or not a directory; 2 the command line was wrong.\n";
+    "or BINDINGS_DIR is missing or not a directory; 2 the command line was wrong;\n"
+    "75 another operation held the directory for the whole wait; 130, 143\n"
+    "interrupted by SIGINT or SIGTERM.\n";
 
 std::string patchHelp() {
     return std::string(
-               "usage: vexlor-bindings patch BINDINGS_DIR [-n|--dry-run] [-q|--quiet]\n\n"
+               "usage: vexlor-bindings patch BINDINGS_DIR [-n|--dry-run] [-q|--quiet]\n"
+               "                             [--wait SECONDS]\n\n"
                "Adds the bindings to vrcompositor_bindings_generic_hmd.json in\n"
                "BINDINGS_DIR and marks it with vexlor_patched_v2. Before the first\n"
                "change the original is saved once as\n"
@@ -32,7 +37,8 @@ std::string patchHelp() {
 
 std::string unpatchHelp() {
     return std::string(
-               "usage: vexlor-bindings unpatch BINDINGS_DIR [-n|--dry-run] [-q|--quiet]\n\n"
+               "usage: vexlor-bindings unpatch BINDINGS_DIR [-n|--dry-run] [-q|--quiet]\n"
+               "                               [--wait SECONDS]\n\n"
                "Copies the backup back when the file still holds what the patch made\n"
                "of it; otherwise takes out what the patch added, in place, and keeps\n"
                "every other change. A file without a marker is left alone. Then\n"
@@ -75,19 +81,25 @@ std::string generalHelp() {
            "  -q, --quiet    do not print the patcher's messages (normally on standard\n"
            "                 error); a failure still ends with one plain line saying what\n"
            "                 to do\n"
+           "  --wait SECONDS patch, unpatch: wait at most SECONDS (0: not at all) for\n"
+           "                 another operation on the directory; 10 when not given\n"
            "  --json         print the status as one JSON object on standard output\n"
            "  -h, --help     print this text; after a command, that command's help\n"
            "  -V, --version  print the program's version\n"
            "\n"
            "Exit status: 0 done (status: reported); 1 the operation failed (status: the\n"
-           "directory is missing or not a directory); 2 the command line was wrong.\n";
+           "directory is missing or not a directory); 2 the command line was wrong;\n"
+           "75 another operation held the directory for the whole wait; 130, 143\n"
+           "interrupted by SIGINT or SIGTERM.\n";
 }
 
 }  // namespace
 
 std::string UsageText() {
     return "usage: vexlor-bindings patch   BINDINGS_DIR [-n|--dry-run] [-q|--quiet]\n"
+           "                                       [--wait SECONDS]\n"
            "       vexlor-bindings unpatch BINDINGS_DIR [-n|--dry-run] [-q|--quiet]\n"
+           "                                       [--wait SECONDS]\n"
            "       vexlor-bindings status  BINDINGS_DIR [--json]\n"
            "       vexlor-bindings help [COMMAND]\n"
            "       vexlor-bindings -h | --help | -V | --version\n";

@@ -18,6 +18,8 @@ std::string bindingsText(const BindingsFileReport& fact) {
             return withDetail("not readable", fact.detail);
         case BindingsFileState::kNotJson:
             return withDetail("not JSON", fact.detail);
+        case BindingsFileState::kEmpty:
+            return "empty";
         case BindingsFileState::kNotObject:
             return "not a JSON object (" + fact.jsonType + ")";
         case BindingsFileState::kPatched:
@@ -71,6 +73,8 @@ const char* bindingsStateKey(BindingsFileState state) {
             return "not_readable";
         case BindingsFileState::kNotJson:
             return "not_json";
+        case BindingsFileState::kEmpty:
+            return "empty";
         case BindingsFileState::kNotObject:
             return "not_object";
         case BindingsFileState::kPatched:
@@ -101,6 +105,7 @@ json bindingsJson(const BindingsFileReport& fact) {
             out["marker"] = fact.marker;
             break;
         case BindingsFileState::kMissing:
+        case BindingsFileState::kEmpty:
             break;
     }
     return out;

@@ -1,13 +1,16 @@
 #include "tool.h"
 
+#include <chrono>
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "arguments.h"
 #include "command_line.h"
 #include "dry_run.h"
 #include "failure_text.h"
+#include "interruption.h"
 #include "status.h"
 #include "vexlor/bindings.h"
 
@@ -17,10 +20,21 @@ namespace {
 
 // The library's messages already end in "\n" and go out exactly as given, except one cut to
 // the length of its buffer, which gets its line end back here; flushing each keeps them in
-// order with anything else written to the same stream.
-Logger loggerFor(const Invocation& invocation, std::ostream& err) {
+// order with anything else written to the same stream. Under --quiet only the last is kept,
+// without its tag, for the closing line to say.
+Logger loggerFor(const Invocation& invocation, std::ostream& err, std::string& lastUnshown) {
     if (invocation.quiet) {
-        return {};
+        return [&lastUnshown](const char* message) {
+            std::string_view text(message);
+            if (const std::size_t tagEnd = text.find("]: ");
+                text.rfind("Vexlor[", 0) == 0 && tagEnd != std::string_view::npos) {
+                text.remove_prefix(tagEnd + 3);
+            }
+            while (!text.empty() && text.back() == '\n') {
+                text.remove_suffix(1);
+            }
+            lastUnshown = text;
+        };
     }
     return [&err](const char* message) {
         const std::string_view text(message);
@@ -44,6 +58,38 @@ std::string folderMeant(const Invocation& invocation, std::ostream& err) {
             << " is the bindings file; using its folder " << folder << "\n";
     }
     return folder;
+}
+
+bool backupPresent(const std::filesystem::path& dir) {
+    std::error_code ec;
+    return std::filesystem::exists(std::filesystem::symlink_status(
+        dir / (std::string(kBindingsFileName) + kBackupSuffix), ec));
+}
+
+// The temporary files a failed run left, by name.
+std::vector<std::string> leftBehind(const BindingsInspection& after) {
+    std::vector<std::string> names;
+    const std::string file = kBindingsFileName;
+    if (after.temporaryFile.state == FilePresence::kPresent) {
+        names.push_back(file + kTempSuffix);
+    }
+    if (after.backupTemporaryFile.state == FilePresence::kPresent) {
+        names.push_back(file + kBackupSuffix + kTempSuffix);
+    }
+    return names;
+}
+
+// What the closing line needs to know of the disk after a run that did not succeed.
+FailureContext contextAfter(const Invocation& invocation, const std::filesystem::path& dir,
+                            bool backupBefore) {
+    const BindingsInspection after = InspectGenericHmdBindingsFile(dir);
+    FailureContext context;
+    context.command = invocation.command;
+    context.dryRun = invocation.dryRun;
+    context.hasBackup = after.backup.state == FilePresence::kPresent;
+    context.backupMade = !invocation.dryRun && !backupBefore && context.hasBackup;
+    context.leftBehind = invocation.dryRun ? std::vector<std::string>() : leftBehind(after);
+    return context;
 }
 
 // patch, unpatch and status refuse a directory in the same words.
@@ -75,6 +121,13 @@ FailureKind planFailure(FailureKind failure, const std::string& detail, const Lo
     return failure;
 }
 
+// The warnings the operation would log, logged as it would.
+void planWarnings(const std::vector<std::string>& warnings, const Logger& log) {
+    for (const std::string& warning : log ? warnings : std::vector<std::string>()) {
+        log(warning.c_str());
+    }
+}
+
 FailureKind dryRun(const Invocation& invocation, const std::filesystem::path& dir,
                    const Logger& log, std::ostream& out) {
     if (invocation.command == Command::kPatch) {
@@ -82,6 +135,7 @@ FailureKind dryRun(const Invocation& invocation, const std::filesystem::path& di
         if (plan.decision == PatchDecision::kWouldFail) {
             return planFailure(plan.failure, plan.detail, log);
         }
+        planWarnings(plan.warnings, log);
         out << DescribePatchPlan(plan);
         return FailureKind::kNone;
     }
@@ -89,6 +143,7 @@ FailureKind dryRun(const Invocation& invocation, const std::filesystem::path& di
     if (plan.decision == UnpatchDecision::kWouldFail) {
         return planFailure(plan.failure, plan.detail, log);
     }
+    planWarnings(plan.warnings, log);
     out << DescribeUnpatchPlan(plan);
     return FailureKind::kNone;
 }
@@ -97,11 +152,18 @@ FailureKind operate(const Invocation& invocation, const std::filesystem::path& d
                     const Logger& log, std::ostream& out) {
     FailureKind failure = FailureKind::kNone;
     if (invocation.dryRun) {
-        failure = dryRun(invocation, dir, log, out);
-    } else if (invocation.command == Command::kPatch) {
-        PatchGenericHmdBindingsFile(dir, log, failure);
+        return dryRun(invocation, dir, log, out);
+    }
+    OperationControl control;
+    if (invocation.waitSeconds) {
+        control.lockWait = std::chrono::seconds(*invocation.waitSeconds);
+    }
+    control.abandon = [] { return InterruptionCaught() != 0; };
+    CatchInterruptions();
+    if (invocation.command == Command::kPatch) {
+        PatchGenericHmdBindingsFile(dir, log, failure, control);
     } else {
-        UnpatchGenericHmdBindingsFile(dir, log, failure);
+        UnpatchGenericHmdBindingsFile(dir, log, failure, control);
     }
     return failure;
 }
@@ -110,16 +172,22 @@ FailureKind operate(const Invocation& invocation, const std::filesystem::path& d
 // the former, since a failure status with no reason leaves the user nothing to act on.
 int runOperation(const Invocation& invocation, std::ostream& out, std::ostream& err) {
     const std::filesystem::path dir = PathFromUtf8(invocation.bindingsDir);
-    const FailureKind failure = operate(invocation, dir, loggerFor(invocation, err), out);
-    if (failure == FailureKind::kNone) {
+    const bool backupBefore = backupPresent(dir);
+    std::string unshown;
+    const FailureKind failure = operate(invocation, dir, loggerFor(invocation, err, unshown), out);
+    const int signal = invocation.dryRun ? 0 : InterruptionCaught();
+    if (failure == FailureKind::kNone && signal == 0) {
         return kExitSuccess;
     }
     // Looked at only now: a run that succeeds does not pay for a second read of the file.
-    const BindingsInspection after = InspectGenericHmdBindingsFile(dir);
-    const FailureContext context{invocation.command, invocation.dryRun,
-                                 after.backup.state == FilePresence::kPresent};
+    FailureContext context = contextAfter(invocation, dir, backupBefore);
+    context.unshownCause = unshown;
+    if (signal != 0) {
+        err << InterruptedLine(failure == FailureKind::kNone, context) << std::flush;
+        return kExitSignalBase + signal;
+    }
     err << FailureLine(failure, context) << std::flush;
-    return kExitFailure;
+    return failure == FailureKind::kBusy ? kExitBusy : kExitFailure;
 }
 
 int runCommand(const Invocation& invocation, std::ostream& out, std::ostream& err) {

@@ -56,10 +56,16 @@ _vexlor_bindings()
         esac
     done
 
+    # --wait takes a number of seconds, which nothing can complete.
+    if [[ ${words[cword - 1]} == --wait ]]; then
+        COMPREPLY=()
+        return
+    fi
+
     if [[ $cur == -* ]]; then
         local options="--help -h"
         case $command in
-            patch | unpatch) options+=" --dry-run -n --quiet -q" ;;
+            patch | unpatch) options+=" --dry-run -n --quiet -q --wait" ;;
             status) options+=" --json" ;;
             "") options+=" --version -V" ;;
         esac

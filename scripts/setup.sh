@@ -9,7 +9,7 @@ test_packages=(
   build-essential pkg-config git
   libgtest-dev googletest libbenchmark-dev
   clang libclang-rt-14-dev lld
-  strace util-linux e2fsprogs
+  strace util-linux e2fsprogs acl attr
   mingw-w64 wine wine64
   zip unzip dpkg-dev debhelper file lintian man-db bash-completion
   python3 valgrind time

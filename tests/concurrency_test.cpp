@@ -37,9 +37,9 @@ TEST(DirectoryLock, ExcludesAnotherThreadUntilReleasedAndLeavesNothingBehind) {
 }
 
 // The holder is another process: a patch waits for it, also for one killed while holding, and
-// past the limit gives up with its message.
+// past the limit (--wait 1) says so from the start, gives up with its message and exit status 75.
 TEST(DirectoryLock, PatchWaitsForAHolderProcessUpToTheLimit) {
-    const std::string pastLimit = std::to_string(kLockWaitLimit.count() * 1000 + 2000);
+    const std::string pastLimit = "3000";
     for (const std::vector<std::string>& holding :
          {std::vector<std::string>{"800", ""}, {"800", "kill"}, {pastLimit, ""}}) {
         BindingsDir d;
@@ -49,7 +49,9 @@ TEST(DirectoryLock, PatchWaitsForAHolderProcessUpToTheLimit) {
                holder.wait_for(std::chrono::milliseconds(5)) == std::future_status::timeout) {
         }
         const auto started = std::chrono::steady_clock::now();
-        const ProcessResult run = RunProcess(VEXLOR_BINDINGS_EXE, {"patch", d.path().u8string()});
+        const ProcessResult run = RunProcess(
+            VEXLOR_BINDINGS_EXE,
+            {"patch", d.path().u8string(), "--wait", holding[0] == pastLimit ? "1" : "10"});
         const auto waited = std::chrono::steady_clock::now() - started;
         EXPECT_EQ(holder.get().out.find("holding"), 0u);
         if (holding[0] != pastLimit) {
@@ -57,13 +59,16 @@ TEST(DirectoryLock, PatchWaitsForAHolderProcessUpToTheLimit) {
             EXPECT_LT(waited, kLockWaitLimit / 2);
             continue;
         }
-        EXPECT_EQ(run.exitCode, 1);
-        EXPECT_EQ(run.err, "Vexlor[patch]: another operation on " + Shown(d.path()) +
-                               " is still running after 10 s; nothing was changed\n"
+        EXPECT_EQ(run.exitCode, 75);
+        EXPECT_EQ(run.err, "Vexlor[patch]: waiting for another operation on " + Shown(d.path()) +
+                               " to finish (up to 1 s)\n"
+                               "Vexlor[patch]: another operation on " +
+                               Shown(d.path()) +
+                               " is still running after 1 s; nothing was changed\n"
                                "vexlor-bindings: patch failed: another vexlor-bindings run on "
                                "this directory is still working; nothing was changed. Wait for "
                                "it to finish and try again.\n");
-        EXPECT_GE(waited, kLockWaitLimit);
+        EXPECT_GE(waited, std::chrono::seconds(1));
         EXPECT_EQ(d.entries(), std::vector<std::string>{NameOf(d.file)});
     }
 }

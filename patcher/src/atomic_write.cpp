@@ -139,6 +139,9 @@ bool SerializeForWriting(const nlohmann::json& j, std::string& out, std::string&
 
 bool ReportWriteBack(const ReplaceResult& result, const fs::path& target, const Logger& log) {
     const std::string targetText = platform::DisplayPath(target);
+    if (result.replaced()) {
+        WarnOfDroppedAttributes(result.dropped, target, "Vexlor[patch]: ", log);
+    }
     switch (result.failedStep) {
         case ReplaceStep::kNone:
             return true;
@@ -148,10 +151,17 @@ bool ReportWriteBack(const ReplaceResult& result, const fs::path& target, const 
             return false;
         case ReplaceStep::kWithdrawn:
             return false;
+        case ReplaceStep::kAbandoned:
+            LogAbandoned(target, "Vexlor[patch]: ", log);
+            return false;
+        case ReplaceStep::kReread:
+            LogRereadFailure(result, target, "Vexlor[patch]: ", log);
+            return false;
         case ReplaceStep::kRename:
         case ReplaceStep::kChanged:
-            LogFormatted(log, "Vexlor[patch]: rename to %s failed: %s\n", targetText.c_str(),
-                         platform::ErrorText(result.error).c_str());
+            LogFormatted(
+                log, "Vexlor[patch]: rename to %s failed: %s\n", targetText.c_str(),
+                (result.cause.empty() ? platform::ErrorText(result.error) : result.cause).c_str());
             return false;
         case ReplaceStep::kSync:
             // The file does hold the new document; reporting failure would be untrue, and a

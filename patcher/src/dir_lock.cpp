@@ -15,38 +15,81 @@ namespace {
 // waiting costs next to nothing.
 constexpr std::chrono::milliseconds kLockPollInterval{5};
 
-std::error_code tryUntilDeadline(const std::filesystem::path& dir, platform::DirectoryLock& lock) {
-    const auto deadline = std::chrono::steady_clock::now() + kLockWaitLimit;
-    for (;;) {
+// Waits until the lock is taken, `wait` has passed or the caller asks to stop; says once, at
+// the start, that it waits.
+std::error_code tryUntilDeadline(const std::filesystem::path& dir, platform::DirectoryLock& lock,
+                                 std::chrono::milliseconds wait, const char* tag,
+                                 const Logger& log) {
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    for (bool told = false;; told = true) {
         const std::error_code ec = platform::TryLockDirectory(dir, lock);
         if (ec != std::errc::device_or_resource_busy ||
-            std::chrono::steady_clock::now() >= deadline) {
+            std::chrono::steady_clock::now() >= deadline || AbandonRequested()) {
             return ec;
+        }
+        if (!told) {
+            LogFormatted(log, "%swaiting for another operation on %s to finish (up to %s)\n", tag,
+                         platform::DisplayPath(dir).c_str(), Seconds(wait).c_str());
         }
         std::this_thread::sleep_for(kLockPollInterval);
     }
 }
 
+// Why the lock could not be taken at all, as the user can act on it: a directory that may
+// not be read cannot be opened for its lock.
+void reportLockError(const std::error_code& ec, const std::filesystem::path& dir, const char* tag,
+                     const Logger& log) {
+    NoteSystemFailure(ec, FailureKind::kDirectoryNotReadable, FailureKind::kOther);
+    LogFormatted(log, "%scannot lock %s against other operations: %s\n", tag,
+                 platform::DisplayPath(dir).c_str(), platform::ErrorText(ec).c_str());
+}
+
 }  // namespace
 
+std::string Seconds(std::chrono::milliseconds span) {
+    const auto whole = std::chrono::duration_cast<std::chrono::seconds>(span);
+    return std::to_string(whole.count()) + " s";
+}
+
 bool LockForWriting(const std::filesystem::path& dir, const char* tag, const Logger& log,
-                    platform::DirectoryLock& lock) {
-    const std::error_code ec = tryUntilDeadline(dir, lock);
+                    platform::DirectoryLock& lock, std::chrono::milliseconds wait) {
+    const std::error_code ec = tryUntilDeadline(dir, lock, wait, tag, log);
     if (!ec || ec == std::errc::no_such_file_or_directory) {
         return true;
     }
     const std::string dirText = platform::DisplayPath(dir);
-    if (ec == std::errc::device_or_resource_busy) {
+    if (ec != std::errc::device_or_resource_busy) {
+        reportLockError(ec, dir, tag, log);
+    } else if (AbandonRequested()) {
+        LogFormatted(log,
+                     "%sstopped while waiting for another operation on %s; nothing was changed\n",
+                     tag, dirText.c_str());
+    } else if (wait.count() == 0) {
+        NoteFailure(FailureKind::kBusy);
+        LogFormatted(log, "%sanother operation on %s is running; nothing was changed\n", tag,
+                     dirText.c_str());
+    } else {
         NoteFailure(FailureKind::kBusy);
         LogFormatted(log,
-                     "%sanother operation on %s is still running after %u s; nothing was changed\n",
-                     tag, dirText.c_str(), static_cast<unsigned>(kLockWaitLimit.count()));
-    } else {
-        NoteSystemFailure(ec, FailureKind::kDirectoryNotWritable, FailureKind::kOther);
-        LogFormatted(log, "%scannot lock %s against other operations: %s\n", tag, dirText.c_str(),
-                     platform::ErrorText(ec).c_str());
+                     "%sanother operation on %s is still running after %s; nothing was changed\n",
+                     tag, dirText.c_str(), Seconds(wait).c_str());
     }
     return false;
+}
+
+bool ProbeForPlan(const std::filesystem::path& dir, const char* tag, const Logger& log,
+                  std::vector<std::string>& warnings) {
+    bool held = false;
+    const std::error_code ec = platform::ProbeDirectoryLock(dir, held);
+    if (ec && ec != std::errc::no_such_file_or_directory) {
+        reportLockError(ec, dir, tag, log);
+        return false;
+    }
+    if (held) {
+        warnings.push_back(std::string(tag) + "another operation on " + platform::DisplayPath(dir) +
+                           " is running now; the real run would wait for it to finish\n");
+    }
+    return true;
 }
 
 }  // namespace vexlor

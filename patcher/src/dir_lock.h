@@ -6,6 +6,8 @@
 
 #include <chrono>
 #include <filesystem>
+#include <string>
+#include <vector>
 
 #include "platform.h"
 #include "vexlor/bindings.h"
@@ -18,12 +20,22 @@ namespace vexlor {
 // through. A user who started the tool twice by mistake hears of it promptly.
 inline constexpr std::chrono::seconds kLockWaitLimit{10};
 
-// Takes the lock on `dir` into `lock`, waiting up to kLockWaitLimit while another operation
-// holds it. On failure logs one message that starts with `tag` ("Vexlor[patch]: ") and
-// returns false; nothing has been changed then. A `dir` that does not exist is left unlocked
-// and passes: the operation finds nothing there it could change, and says so in its own words.
+// `span` in whole seconds for messages: "10 s".
+std::string Seconds(std::chrono::milliseconds span);
+
+// Takes the lock on `dir` into `lock`, waiting up to `wait` while another operation holds it,
+// and saying at once that it waits. On failure, a caller's wish to stop among them, logs one
+// message that starts with `tag` ("Vexlor[patch]: ") and returns false; nothing has been
+// changed then. A `dir` that does not exist is left unlocked and passes: the operation finds
+// nothing there it could change, and says so in its own words.
 bool LockForWriting(const std::filesystem::path& dir, const char* tag, const Logger& log,
-                    platform::DirectoryLock& lock);
+                    platform::DirectoryLock& lock, std::chrono::milliseconds wait = kLockWaitLimit);
+
+// For a plan: whether the lock on `dir` could be taken now, without taking it. False, with the
+// reason logged as LockForWriting logs it, when it could not be taken at all; while another
+// operation holds it, `warnings` gets a line that says so.
+bool ProbeForPlan(const std::filesystem::path& dir, const char* tag, const Logger& log,
+                  std::vector<std::string>& warnings);
 
 }  // namespace vexlor
 

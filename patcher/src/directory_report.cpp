@@ -2,6 +2,7 @@
 // created or removed, and no hold is taken on the directory.
 #include <system_error>
 
+#include "failure.h"
 #include "file_ops.h"
 #include "json_file.h"
 #include "legacy.h"
@@ -60,9 +61,14 @@ BindingsFileReport examineBindingsFile(const fs::path& file) {
     }
     DocumentOutline outline;
     LoadFailure failure = LoadFailure::kNone;
+    const FailureScope scope;  // tells an empty file from other text that does not parse
     if (!ScanJsonFile(file, MarkerKeys(), outline, report.detail, failure)) {
         report.state = failure == LoadFailure::kRead ? BindingsFileState::kNotReadable
-                                                     : BindingsFileState::kNotJson;
+                       : scope.Result(false) == FailureKind::kEmpty ? BindingsFileState::kEmpty
+                                                                    : BindingsFileState::kNotJson;
+        if (report.state == BindingsFileState::kEmpty) {
+            report.detail.clear();
+        }
         return report;
     }
     return classifyDocument(outline);

@@ -6,6 +6,7 @@ namespace {
 
 // Operations run wholly on their caller's thread, so each thread has its own record.
 thread_local FailureScope* innermostScope = nullptr;
+thread_local const std::function<bool()>* abandonWish = nullptr;
 
 }  // namespace
 
@@ -24,6 +25,22 @@ FailureKind FailureScope::Result(bool succeeded) const {
     return kind_ == FailureKind::kNone ? FailureKind::kOther : kind_;
 }
 
+AbandonScope::AbandonScope(const std::function<bool()>& abandon) : outer_(abandonWish) {
+    abandonWish = &abandon;
+}
+
+AbandonScope::~AbandonScope() {
+    abandonWish = outer_;
+}
+
+bool AbandonRequested() {
+    if (abandonWish == nullptr || !*abandonWish || !(*abandonWish)()) {
+        return false;
+    }
+    NoteFailure(FailureKind::kAbandoned);
+    return true;
+}
+
 void NoteFailure(FailureKind kind) {
     if (innermostScope != nullptr) {
         innermostScope->kind_ = kind;
@@ -38,6 +55,9 @@ void NoteErrorClass(platform::ErrorClass error, FailureKind denied, FailureKind 
     switch (error) {
         case platform::ErrorClass::kDenied:
             NoteFailure(denied);
+            return;
+        case platform::ErrorClass::kReadOnlyMount:
+            NoteFailure(FailureKind::kReadOnlyMount);
             return;
         case platform::ErrorClass::kNoSpace:
             NoteFailure(FailureKind::kNoSpace);

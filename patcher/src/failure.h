@@ -3,6 +3,7 @@
 #ifndef VEXLOR_FAILURE_H_
 #define VEXLOR_FAILURE_H_
 
+#include <functional>
 #include <system_error>
 
 #include "platform.h"
@@ -28,6 +29,22 @@ class FailureScope {
     FailureKind kind_ = FailureKind::kNone;
     FailureScope* outer_;
 };
+
+// Makes the caller's wish to stop known to the steps of the operation running on this thread
+// while it lives.
+class AbandonScope {
+  public:
+    explicit AbandonScope(const std::function<bool()>& abandon);
+    ~AbandonScope();
+    AbandonScope(const AbandonScope&) = delete;
+    AbandonScope& operator=(const AbandonScope&) = delete;
+
+  private:
+    const std::function<bool()>* outer_;
+};
+
+// Whether the caller of the running operation asks it to stop; notes kAbandoned when so.
+bool AbandonRequested();
 
 // Records `kind` in the innermost scope of this thread; does nothing without one.
 void NoteFailure(FailureKind kind);

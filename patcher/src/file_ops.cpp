@@ -17,11 +17,13 @@ std::function<void(const fs::path&)>& beforeReplaceHook() {
     return hook;
 }
 
-// Whether `target` still holds exactly `readBytes`. A target that cannot be read any more
-// has changed too, as far as a replacement is concerned.
-bool stillHolds(const fs::path& target, const std::string& readBytes) {
+// Whether `target` still holds exactly `readBytes`; a read that fails says nothing about
+// that, and its error is returned instead.
+std::error_code stillHolds(const fs::path& target, const std::string& readBytes, bool& same) {
     std::string now;
-    return !platform::ReadWholeFile(target, kMaxFileBytes, now) && now == readBytes;
+    const std::error_code ec = platform::ReadWholeFile(target, kMaxFileBytes, now);
+    same = !ec && now == readBytes;
+    return ec;
 }
 
 // Writes the temporary file, completely and durably, clearing whatever stale entry an
@@ -30,20 +32,25 @@ ReplaceResult writeTemporary(const fs::path& temp, const ContentProducer& conten
                              const fs::path& target) {
     if (std::error_code ec = platform::RemoveStaleEntry(temp)) {
         NoteSystemFailure(ec, FailureKind::kDirectoryNotWritable, FailureKind::kOther);
-        return {ReplaceStep::kWrite, ec, temp, {}};
+        return {ReplaceStep::kWrite, ec, temp, {}, {}};
     }
     std::string cause;
     const platform::ContentWriter writer = [&](const platform::ByteSink& sink) {
         return content(sink, cause);
     };
-    if (std::error_code ec = platform::WriteNewFileDurably(temp, writer, target)) {
-        // A document refused while it was written has noted why already.
-        if (cause.empty()) {
+    platform::CarriedOver carried;
+    if (std::error_code ec = platform::WriteNewFileDurably(temp, writer, target, &carried)) {
+        if (!carried.refusedAccess.empty()) {
+            cause = AccessNotCarriedCause(carried, ec);
+        } else if (cause.empty()) {
+            // A document refused while it was written has noted why already.
             NoteSystemFailure(ec, FailureKind::kDirectoryNotWritable, FailureKind::kOther);
         }
-        return {ReplaceStep::kWrite, ec, {}, cause};
+        return {ReplaceStep::kWrite, ec, {}, cause, {}};
     }
-    return {};
+    ReplaceResult written;
+    written.dropped = std::move(carried.dropped);
+    return written;
 }
 
 // Renames the complete temporary file over `target`, unless the caller's last step or a
@@ -51,24 +58,38 @@ ReplaceResult writeTemporary(const fs::path& temp, const ContentProducer& conten
 ReplaceResult moveIntoPlace(const fs::path& temp, const fs::path& target,
                             const std::string* readBytes,
                             const std::function<bool()>& beforeRename) {
+    if (AbandonRequested()) {
+        return {ReplaceStep::kAbandoned, {}, {}, {}, {}};
+    }
     if (beforeRename && !beforeRename()) {
-        return {ReplaceStep::kWithdrawn, {}, {}, {}};
+        return {ReplaceStep::kWithdrawn, {}, {}, {}, {}};
+    }
+    // The backup the last step may have made stays; the file is not touched.
+    if (AbandonRequested()) {
+        return {ReplaceStep::kAbandoned, {}, {}, {}, {}};
     }
     if (beforeReplaceHook()) {
         beforeReplaceHook()(target);
     }
     // As late as possible: what someone else writes after this check and before the
     // rename is the one window left, and it is as short as a read of the file.
-    if (readBytes != nullptr && !stillHolds(target, *readBytes)) {
-        return {ReplaceStep::kChanged, {}, {}, {}};
+    bool same = true;
+    if (readBytes != nullptr) {
+        if (std::error_code ec = stillHolds(target, *readBytes, same)) {
+            NoteSystemFailure(ec, FailureKind::kNotReadable, FailureKind::kNotReadable);
+            return {ReplaceStep::kReread, ec, {}, {}, {}};
+        }
+    }
+    if (!same) {
+        return {ReplaceStep::kChanged, {}, {}, {}, {}};
     }
     if (std::error_code ec = platform::ReplaceFile(temp, target)) {
         NoteErrorClass(platform::ClassifyReplaceError(ec), FailureKind::kDirectoryNotWritable,
                        FailureKind::kOther);
-        return {ReplaceStep::kRename, ec, {}, {}};
+        return {ReplaceStep::kRename, ec, {}, {}, {}};
     }
     if (std::error_code syncError = platform::SyncDirectoryOf(target)) {
-        return {ReplaceStep::kSync, syncError, {}, {}};
+        return {ReplaceStep::kSync, syncError, {}, {}, {}};
     }
     return {};
 }
@@ -131,6 +152,57 @@ bool ResolveWriteTarget(const fs::path& file, const fs::path& dir, const char* t
     return true;
 }
 
+std::string OtherNamesWarning(const fs::path& target, const char* tag) {
+    std::error_code ec;
+    const std::uintmax_t names = fs::hard_link_count(target, ec);
+    if (ec || names <= 1) {
+        return {};
+    }
+    const std::string others =
+        names == 2 ? "another name (a hard link), which keeps"
+                   : std::to_string(names - 1) + " other names (hard links), which keep";
+    return std::string(tag) + "warning: " + platform::DisplayPath(target) + " has " + others +
+           " the old content\n";
+}
+
+bool MayReplace(const fs::path& target, std::string& cause) {
+    if (std::error_code ec = platform::CheckMayReplace(target)) {
+        NoteSystemFailure(ec, FailureKind::kReadOnly, FailureKind::kOther);
+        cause = platform::ErrorText(ec);
+        return false;
+    }
+    if (!platform::DirectoryLetsFilesBeReplaced(target)) {
+        NoteFailure(FailureKind::kDirectoryAppendOnly);
+        cause = "its directory is append-only or immutable, which lets no file in it be replaced";
+        return false;
+    }
+    return true;
+}
+
+void LogAbandoned(const fs::path& target, const char* tag, const Logger& log) {
+    LogFormatted(log, "%sstopped before replacing %s, as asked; it was not changed\n", tag,
+                 platform::DisplayPath(target).c_str());
+}
+
+void LogRereadFailure(const ReplaceResult& result, const fs::path& target, const char* tag,
+                      const Logger& log) {
+    LogFormatted(log, "%scannot read %s again before replacing it: %s\n", tag,
+                 platform::DisplayPath(target).c_str(), platform::ErrorText(result.error).c_str());
+}
+
+void WarnOfDroppedAttributes(const std::vector<std::string>& dropped, const fs::path& file,
+                             const char* tag, const Logger& log) {
+    for (const std::string& attribute : dropped) {
+        LogFormatted(log, "%swarning: %s did not keep the attribute %s\n", tag,
+                     platform::DisplayPath(file).c_str(), attribute.c_str());
+    }
+}
+
+std::string AccessNotCarriedCause(const platform::CarriedOver& carried, const std::error_code& ec) {
+    NoteFailure(FailureKind::kAccessNotCarried);
+    return "cannot give the new file " + carried.refusedAccess + ": " + platform::ErrorText(ec);
+}
+
 void SetBeforeReplaceHookForTesting(std::function<void(const fs::path& target)> hook) {
     beforeReplaceHook() = std::move(hook);
 }
@@ -146,14 +218,22 @@ ReplaceResult ReplaceFileContents(const fs::path& target, std::string_view bytes
 ReplaceResult ReplaceFileContents(const fs::path& target, const ContentProducer& content,
                                   const std::string* readBytes,
                                   const std::function<bool()>& beforeRename) {
-    if (std::error_code ec = platform::CheckMayReplace(target)) {
-        NoteSystemFailure(ec, FailureKind::kReadOnly, FailureKind::kOther);
-        return {ReplaceStep::kRename, ec, {}, {}};
+    if (std::string cause; !MayReplace(target, cause)) {
+        return {ReplaceStep::kRename,
+                std::make_error_code(std::errc::operation_not_permitted),
+                {},
+                cause,
+                {}};
+    }
+    if (AbandonRequested()) {
+        return {ReplaceStep::kAbandoned, {}, {}, {}, {}};
     }
     const fs::path temp = SiblingPath(target, kTempSuffix);
     ReplaceResult result = writeTemporary(temp, content, target);
     if (result.failedStep == ReplaceStep::kNone) {
+        std::vector<std::string> dropped = std::move(result.dropped);
         result = moveIntoPlace(temp, target, readBytes, beforeRename);
+        result.dropped = std::move(dropped);
     }
     // Once renamed the temporary file is gone. The failure is what gets reported; a temporary
     // file that will not go away either is cleared by the next write anyway.

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -37,17 +38,25 @@ Presence LookFor(const fs::path& path, const char* tag, const Logger& log);
 bool ResolveWriteTarget(const fs::path& file, const fs::path& dir, const char* tag,
                         const Logger& log, fs::path& target);
 
+// Whether `target` may be replaced, found before anything is written: not when its owner made
+// it read-only, nor in a directory whose files cannot be replaced (which would keep every
+// temporary file made in it). On refusal notes the failure kind and says why in `cause`.
+bool MayReplace(const fs::path& target, std::string& cause);
+
 // Which step of ReplaceFileContents failed, if any. After kSync the new contents are in
 // place, but the rename may not survive a crash: a warning, not a failure. kChanged: the
 // target no longer held what the caller read, so it was left alone. kWithdrawn: the caller's
-// last step before the rename said no (and logged why).
-enum class ReplaceStep { kNone, kWrite, kRename, kSync, kChanged, kWithdrawn };
+// last step before the rename said no (and logged why). kReread: the target could not be read
+// again to check it, and was left alone. kAbandoned: the caller of the operation asked it to
+// stop (AbandonRequested) before the target was replaced.
+enum class ReplaceStep { kNone, kWrite, kRename, kSync, kChanged, kWithdrawn, kReread, kAbandoned };
 
 struct ReplaceResult {
     ReplaceStep failedStep = ReplaceStep::kNone;
     std::error_code error;
     fs::path culprit;   // the file a kWrite failure is about, when it is not the target
     std::string cause;  // why the contents could not be produced, for a kWrite not the system's
+    std::vector<std::string> dropped;  // attributes the new file lacks: "name: cause"
     bool replaced() const {
         return failedStep == ReplaceStep::kNone || failedStep == ReplaceStep::kSync;
     }
@@ -62,7 +71,8 @@ using ContentProducer =
 // flushed to storage, then renamed over `target`. On failure `target` is unchanged and the
 // temporary file is gone. A file the caller may not write is refused (kRename) untouched.
 // With `readBytes`, the target must still hold exactly those bytes just before the rename;
-// otherwise someone wrote it since it was read, and it is left alone (kChanged).
+// otherwise someone wrote it since it was read, and it is left alone (kChanged), as it is when
+// it cannot be read again (kReread).
 ReplaceResult ReplaceFileContents(const fs::path& target, std::string_view bytes,
                                   const std::string* readBytes = nullptr);
 
@@ -77,6 +87,25 @@ ReplaceResult ReplaceFileContents(const fs::path& target, const ContentProducer&
 // cause once they pass the largest file the patcher reads back, or when `j` cannot be
 // serialized (a string that is not UTF-8).
 ContentProducer SerializedForWriting(const nlohmann::json& j);
+
+// The warning, with `tag`, that `target` has other names (hard links), which a replacement
+// leaves holding the old content; empty when it has none or the count cannot be read.
+std::string OtherNamesWarning(const fs::path& target, const char* tag);
+
+// Warns, one line each with `tag`, of the attributes `file` did not keep (CarriedOver).
+void WarnOfDroppedAttributes(const std::vector<std::string>& dropped, const fs::path& file,
+                             const char* tag, const Logger& log);
+
+// Logs, with `tag`, that the operation stopped as asked before it replaced `target`.
+void LogAbandoned(const fs::path& target, const char* tag, const Logger& log);
+
+// Logs, with `tag`, that `target` could not be read again before it was to be replaced.
+void LogRereadFailure(const ReplaceResult& result, const fs::path& target, const char* tag,
+                      const Logger& log);
+
+// The cause of a write refused because who may use `model` could not be given to the new
+// file, noted as kAccessNotCarried.
+std::string AccessNotCarriedCause(const platform::CarriedOver& carried, const std::error_code& ec);
 
 // Logs a failed replacement of `target` as a write-back does, under the "Vexlor[patch]: "
 // tag whoever calls; a replacement that could not be flushed is a warning. True when the

@@ -60,6 +60,24 @@ class InputLimits {
     bool overLimit_ = false;
 };
 
+// The parser's explanation without its internals: "[json.exception.parse_error.101] parse
+// error at line 1, column 2: syntax error while parsing object key - unexpected end of input;
+// expected string literal" becomes "line 1, column 2: unexpected end of input; expected string
+// literal".
+std::string plainParseError(std::string text) {
+    const std::string at = "parse error at ";
+    if (const std::size_t start = text.find(at); start != std::string::npos) {
+        text.erase(0, start + at.size());
+    }
+    const std::string syntax = "syntax error while parsing ";
+    const std::size_t from = text.find(syntax);
+    const std::size_t dash = text.find(" - ", from);
+    if (from != std::string::npos && dash != std::string::npos) {
+        text.erase(from, dash + 3 - from);
+    }
+    return text;
+}
+
 // What both readers share: the limits, and the parser's own error kept as the refusal.
 class LimitedReader : public nlohmann::json_sax<json> {
   public:
@@ -70,7 +88,7 @@ class LimitedReader : public nlohmann::json_sax<json> {
 
     bool parse_error(std::size_t /*position*/, const std::string& /*lastToken*/,
                      const nlohmann::json::exception& error) override {
-        limits_.refuse(error.what());
+        limits_.refuse(plainParseError(error.what()));
         return false;
     }
 
@@ -284,8 +302,15 @@ bool LoadJsonFile(const std::filesystem::path& path, JsonFile& out, std::string&
 }
 
 bool ReadJsonBytes(const std::filesystem::path& path, std::string& bytes, std::string& cause) {
+    bool refused = false;
+    return ReadJsonBytes(path, bytes, cause, refused);
+}
+
+bool ReadJsonBytes(const std::filesystem::path& path, std::string& bytes, std::string& cause,
+                   bool& refused) {
     bytes.clear();
     std::error_code ec = platform::ReadWholeFile(path, kMaxFileBytes, bytes);
+    refused = ec && ec != std::errc::file_too_large && ec != std::errc::is_a_directory;
     if (ec) {
         NoteSystemFailure(
             ec, FailureKind::kNotReadable,

@@ -48,6 +48,11 @@ bool ParseJsonText(const std::string& text, nlohmann::json& document, std::strin
 // Reads `path` as LoadJsonFile does, without parsing it: the same size limit, the same causes.
 bool ReadJsonBytes(const std::filesystem::path& path, std::string& bytes, std::string& cause);
 
+// As above; `refused` tells a file the system would not let be read (permission, an I/O error)
+// from one that is no file to parse at all: a directory, or one over the size limit.
+bool ReadJsonBytes(const std::filesystem::path& path, std::string& bytes, std::string& cause,
+                   bool& refused);
+
 // What a validating read learns of a document without building it: the type of its value and,
 // for each watched key, whether the top-level member of that name is the boolean true. A
 // repeated member counts by its last value, as in the built document.

@@ -52,14 +52,32 @@ bool UnpatchGenericHmdBindingsFile(const std::filesystem::path& bindingsDir, Log
 
 bool PatchGenericHmdBindingsFile(const std::filesystem::path& bindingsDir, Logger log,
                                  FailureKind& failure) {
-    return noteFailureKind(
-        failure, [&] { return PatchGenericHmdBindingsFile(bindingsDir, std::move(log)); });
+    return PatchGenericHmdBindingsFile(bindingsDir, std::move(log), failure, OperationControl());
 }
 
 bool UnpatchGenericHmdBindingsFile(const std::filesystem::path& bindingsDir, Logger log,
                                    FailureKind& failure) {
-    return noteFailureKind(
-        failure, [&] { return UnpatchGenericHmdBindingsFile(bindingsDir, std::move(log)); });
+    return UnpatchGenericHmdBindingsFile(bindingsDir, std::move(log), failure, OperationControl());
+}
+
+bool PatchGenericHmdBindingsFile(const std::filesystem::path& bindingsDir, Logger log,
+                                 FailureKind& failure, const OperationControl& control) {
+    return noteFailureKind(failure, [&] {
+        const AbandonScope wish(control.abandon);
+        platform::DirectoryLock lock;
+        return LockForWriting(orCurrent(bindingsDir), kPatchTag, log, lock, control.lockWait) &&
+               PatchBindingsDirectory(bindingsDir, log);
+    });
+}
+
+bool UnpatchGenericHmdBindingsFile(const std::filesystem::path& bindingsDir, Logger log,
+                                   FailureKind& failure, const OperationControl& control) {
+    return noteFailureKind(failure, [&] {
+        const AbandonScope wish(control.abandon);
+        platform::DirectoryLock lock;
+        return LockForWriting(orCurrent(bindingsDir), kUnpatchTag, log, lock, control.lockWait) &&
+               UnpatchBindingsDirectory(bindingsDir, log);
+    });
 }
 
 }  // namespace vexlor

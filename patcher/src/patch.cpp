@@ -4,6 +4,7 @@
 #include <string_view>
 #include <vector>
 
+#include "dir_lock.h"
 #include "failure.h"
 #include "file_ops.h"
 #include "inject.h"
@@ -61,19 +62,27 @@ bool backupExists(const fs::path& backup, const fs::path& dir, std::string& prob
 // Moves the original bytes durably into place at `backup`: through a temporary sibling,
 // flushed, moved by a step that never replaces, and the directory flushed after. A backup is
 // either whole or absent, and an existing one is never touched.
-std::string writeBackup(const Backup& backup, const std::string& originalBytes) {
+std::string writeBackup(const Backup& backup, const std::string& originalBytes, const Logger& log) {
     const fs::path temp = SiblingPath(backup.path, kTempSuffix);
     if (std::error_code ec = platform::RemoveStaleEntry(temp)) {
         NoteSystemFailure(ec, FailureKind::kDirectoryNotWritable, FailureKind::kBackupFailed);
         return "cannot clear the stale temporary file " + platform::DisplayPath(temp) + ": " +
                platform::ErrorText(ec);
     }
-    std::error_code ec = platform::WriteNewFileDurably(temp, originalBytes, backup.model);
+    platform::CarriedOver carried;
+    std::error_code ec = platform::WriteNewFileDurably(temp, originalBytes, backup.model, &carried);
+    if (ec && !carried.refusedAccess.empty()) {
+        platform::RemoveFile(temp);
+        return AccessNotCarriedCause(carried, ec);
+    }
     if (!ec) {
         ec = platform::MoveNoReplace(temp, backup.path);
     }
     // On success too: a move that had to link may leave the temporary name beside the backup.
     platform::RemoveFile(temp);
+    if (!ec) {
+        WarnOfDroppedAttributes(carried.dropped, backup.path, kTag, log);
+    }
     if (ec) {
         NoteSystemFailure(ec, FailureKind::kDirectoryNotWritable, FailureKind::kBackupFailed);
         return platform::ErrorText(ec);
@@ -116,7 +125,7 @@ bool ensureBackup(const Backup& backup, const fs::path& dir, const std::string& 
         }
         return true;
     }
-    if (const std::string problem = writeBackup(backup, originalBytes); !problem.empty()) {
+    if (const std::string problem = writeBackup(backup, originalBytes, log); !problem.empty()) {
         LogFormatted(log, "Vexlor[patch]: backup write failed: %s\n", problem.c_str());
         return false;
     }
@@ -140,8 +149,13 @@ bool mayCarryMarker(const std::string& bytes) {
 bool readForPatch(const fs::path& target, const std::string& fileText, JsonFile& file,
                   bool& alreadyPatched, const Logger& log) {
     std::string cause;
-    bool ok = ReadJsonBytes(target, file.bytes, cause);
     alreadyPatched = false;
+    bool refused = false;
+    bool ok = ReadJsonBytes(target, file.bytes, cause, refused);
+    if (refused) {
+        LogFormatted(log, "Vexlor[patch]: cannot read %s: %s\n", fileText.c_str(), cause.c_str());
+        return false;
+    }
     if (ok && mayCarryMarker(file.bytes)) {
         DocumentOutline outline;
         ok = ScanJsonText(file.bytes, MarkerKeys(), outline, cause);
@@ -218,10 +232,9 @@ bool preparePatch(const fs::path& dir, const fs::path& file, Prepared& p, const 
     InjectBindings(doc);
     // Refused before anything is written, so that a patch that cannot be written changes
     // nothing.
-    if (std::error_code refusal = platform::CheckMayReplace(p.target)) {
-        NoteSystemFailure(refusal, FailureKind::kReadOnly, FailureKind::kOther);
-        LogFormatted(log, "Vexlor[patch]: rename to %s failed: %s\n", fileText.c_str(),
-                     platform::ErrorText(refusal).c_str());
+    if (std::string refusal; !MayReplace(p.target, refusal)) {
+        LogFormatted(log, "Vexlor[patch]: cannot replace %s: %s\n", fileText.c_str(),
+                     refusal.c_str());
         return false;
     }
     return true;
@@ -236,6 +249,9 @@ Step patchOnce(const fs::path& dir, const Logger& log) {
     if (p.alreadyPatched) {
         LogFormatted(log, "Vexlor[patch]: generic_hmd bindings already patched\n");
         return Step::kDone;
+    }
+    if (const std::string otherNames = OtherNamesWarning(p.target, kTag); !otherNames.empty()) {
+        LogFormatted(log, "%s", otherNames.c_str());
     }
     // The patched file is written before the backup is made: a document that cannot be
     // written (too large, say) is refused without leaving a backup behind, and the file is
@@ -309,7 +325,9 @@ PatchPlan PlanPatchGenericHmdBindingsFile(const fs::path& bindingsDir) {
     plan.bindingsFile = platform::DisplayPath(file);
     const Logger keep = KeepLastMessage(plan.detail);
     Prepared p;
-    if (!preparePatch(bindingsDir, file, p, keep)) {
+    if (!ProbeForPlan(bindingsDir.empty() ? fs::path(".") : bindingsDir, kTag, keep,
+                      plan.warnings) ||
+        !preparePatch(bindingsDir, file, p, keep)) {
         plan.failure = scope.Result(false);
         return plan;
     }
@@ -327,6 +345,9 @@ PatchPlan PlanPatchGenericHmdBindingsFile(const fs::path& bindingsDir) {
     }
     plan.decision = PatchDecision::kPatch;
     planChanges(p, plan);
+    if (std::string otherNames = OtherNamesWarning(p.target, kTag); !otherNames.empty()) {
+        plan.warnings.push_back(std::move(otherNames));
+    }
     return plan;
 }
 

@@ -16,6 +16,7 @@
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <vector>
 
 namespace vexlor::platform {
 
@@ -32,14 +33,27 @@ std::error_code ReadWholeFile(const fs::path& path, std::size_t maxBytes, std::s
 // gone counts as removed.
 std::error_code RemoveStaleEntry(const fs::path& path);
 
+// What a new file could not take over from its model file (WriteNewFileDurably).
+struct CarriedOver {
+    // Set when the write failed because a rule of who may use the model file could not be
+    // given to the new file: its group, its ACL or its security label, e.g. "its group users".
+    std::string refusedAccess;
+    // Attributes that decide nothing about access and could not be copied, each as
+    // "name: cause"; the new file was written without them.
+    std::vector<std::string> dropped;
+};
+
 // Creates a new file at `path` holding exactly `bytes`, flushed to stable storage. The caller
 // clears `path` first (RemoveStaleEntry); the file is created exclusively, so anything planted
 // there in between, a link above all, makes the call fail instead of being written through. When
-// `modelFile` exists, the new file takes its permission bits (and, for a privileged caller, its
-// owner) before any byte is written, so a replacement never widens access. On failure a partly
-// written file may remain at `path`; the caller removes it.
+// `modelFile` exists, the new file takes who may use it before any byte is written: its
+// permission bits, group, access control list and security label (and, for a privileged
+// caller, its owner), so a replacement never widens or narrows access; what cannot be given
+// fails the call, and `carried` says which. Its other extended attributes are copied too, and
+// those that cannot be go to `carried` as dropped. On failure a partly written file may remain
+// at `path`; the caller removes it.
 std::error_code WriteNewFileDurably(const fs::path& path, std::string_view bytes,
-                                    const fs::path& modelFile);
+                                    const fs::path& modelFile, CarriedOver* carried = nullptr);
 
 // Where the pieces of a new file's contents go, in order; an error stops the writing.
 using ByteSink = std::function<std::error_code(std::string_view piece)>;
@@ -50,7 +64,7 @@ using ContentWriter = std::function<std::error_code(const ByteSink& sink)>;
 // WriteNewFileDurably with the contents produced piece by piece while the file is written.
 // An error `content` returns fails the call like a failed write.
 std::error_code WriteNewFileDurably(const fs::path& path, const ContentWriter& content,
-                                    const fs::path& modelFile);
+                                    const fs::path& modelFile, CarriedOver* carried = nullptr);
 
 // Renames `from` over `to`, replacing any file there in one step. Transient refusals by other
 // processes holding `to` open are retried briefly. Success means the rename has taken place;
@@ -71,6 +85,12 @@ std::error_code SyncDirectoryOf(const fs::path& file);
 // its owner made it read-only, and a rename, which only needs the directory's permission,
 // would override that. A missing file passes.
 std::error_code CheckMayReplace(const fs::path& file);
+
+// Whether the directory holding `file` lets files in it be replaced and removed. Linux's
+// append-only and immutable directory attributes (chattr +a, +i) forbid both, root included,
+// while still letting new files be made, which would then stay. True where the system has no
+// such attributes or they cannot be read.
+bool DirectoryLetsFilesBeReplaced(const fs::path& file);
 
 // Whether `file` belongs to the same owner as `dir`: the same user on POSIX, the same owner
 // account on Windows. Both are looked up following links.
@@ -114,7 +134,8 @@ std::error_code ProbeDirectoryLock(const fs::path& dir, bool& held);
 
 // What an error means for the person who has to act on it.
 enum class ErrorClass {
-    kDenied,         // permission refused, or a read-only file or file system
+    kDenied,         // permission refused, or a read-only file
+    kReadOnlyMount,  // the file system is mounted read-only: no permission would help
     kNoSpace,        // the disk or the quota is full
     kHeldByAnother,  // another program holds the file open and shares it with nobody
     kOther,

@@ -1,13 +1,21 @@
 // POSIX half of the platform layer (Linux and other Unix systems).
 #include <fcntl.h>
+#include <grp.h>
 #include <stdio.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <sys/xattr.h>
 #include <unistd.h>
+#if defined(__linux__)
+#include <linux/fs.h>
+#endif
 
+#include <algorithm>
 #include <cerrno>
 #include <utility>
+#include <vector>
 
 #include "platform.h"
 #include "utf8.h"
@@ -95,22 +103,174 @@ std::error_code syncDirectory(const fs::path& dir) {
     return ec;
 }
 
-// Gives the new file the model's permission bits, and its owner when we are privileged, so
-// that replacing a file never widens who can read it or locks its owner out.
-std::error_code takeAccessFrom(int fd, const fs::path& modelFile) {
+constexpr const char* kAccessAclName = "system.posix_acl_access";
+
+// The extended attributes that decide who may use a file: its access ACL and the labels of the
+// security modules. Losing or changing one would widen or narrow access, so each must be
+// carried or the write refused. A default ACL applies to directories only.
+bool governsAccess(const std::string& name) {
+    return name == kAccessAclName || name == "security.selinux" || name == "security.SMACK64" ||
+           name == "security.apparmor";
+}
+
+std::string describeAttribute(const std::string& name) {
+    if (name == kAccessAclName) {
+        return "its access control list (" + name + ")";
+    }
+    return "its security label (" + name + ")";
+}
+
+// Calls `query(buffer, size)`, a listxattr- or getxattr-like call, growing the buffer while
+// the value grows under it. A file system without extended attributes has none.
+template <typename Query>
+std::error_code queryGrowing(Query query, std::string& out) {
+    for (;;) {
+        const ssize_t size = query(nullptr, 0);
+        if (size < 0) {
+            return lastError();
+        }
+        out.resize(static_cast<std::size_t>(size));
+        const ssize_t got = query(out.data(), out.size());
+        if (got >= 0) {
+            out.resize(static_cast<std::size_t>(got));
+            return {};
+        }
+        if (errno != ERANGE) {
+            return lastError();
+        }
+    }
+}
+
+bool unsupported(const std::error_code& ec) {
+    return ec.value() == ENOTSUP || ec.value() == ENODATA;
+}
+
+std::error_code attributeNames(const fs::path& file, std::vector<std::string>& names) {
+    std::string list;
+    const std::error_code ec = queryGrowing(
+        [&](char* buffer, std::size_t size) { return ::listxattr(file.c_str(), buffer, size); },
+        list);
+    if (ec) {
+        return unsupported(ec) ? std::error_code{} : ec;
+    }
+    for (std::size_t at = 0; at < list.size(); at += names.back().size() + 1) {
+        names.emplace_back(list.c_str() + at);
+    }
+    return {};
+}
+
+std::error_code modelAttribute(const fs::path& file, const std::string& name, std::string& value) {
+    return queryGrowing(
+        [&](char* buffer, std::size_t size) {
+            return ::getxattr(file.c_str(), name.c_str(), buffer, size);
+        },
+        value);
+}
+
+std::error_code ownAttribute(int fd, const std::string& name, std::string& value) {
+    return queryGrowing(
+        [&](char* buffer, std::size_t size) { return ::fgetxattr(fd, name.c_str(), buffer, size); },
+        value);
+}
+
+// Gives `fd` the model's value of `name`, unless it has it already: a new file may have been
+// given the same label or ACL by its directory.
+std::error_code copyAttribute(int fd, const fs::path& model, const std::string& name) {
+    std::string value;
+    if (std::error_code ec = modelAttribute(model, name, value)) {
+        return ec;
+    }
+    std::string own;
+    if (!ownAttribute(fd, name, own) && own == value) {
+        return {};
+    }
+    if (::fsetxattr(fd, name.c_str(), value.data(), value.size(), 0) != 0) {
+        return lastError();
+    }
+    return {};
+}
+
+// An access ACL the new file took from its directory's default ACL, where the model has none,
+// would change who may use it.
+std::error_code dropInheritedAcl(int fd) {
+    std::string own;
+    const std::error_code ec = ownAttribute(fd, kAccessAclName, own);
+    if (ec) {
+        return unsupported(ec) ? std::error_code{} : ec;
+    }
+    return ::fremovexattr(fd, kAccessAclName) == 0 ? std::error_code{} : lastError();
+}
+
+std::error_code carryAttributes(int fd, const fs::path& model, CarriedOver& carried) {
+    std::vector<std::string> names;
+    if (std::error_code ec = attributeNames(model, names)) {
+        carried.refusedAccess = "its extended attributes, which may hold its access control list";
+        return ec;
+    }
+    for (const std::string& name : names) {
+        if (name == "system.posix_acl_default") {
+            continue;
+        }
+        if (std::error_code ec = copyAttribute(fd, model, name)) {
+            if (governsAccess(name)) {
+                carried.refusedAccess = describeAttribute(name);
+                return ec;
+            }
+            carried.dropped.push_back(name + ": " + ec.message());
+        }
+    }
+    if (std::find(names.begin(), names.end(), kAccessAclName) == names.end()) {
+        if (std::error_code ec = dropInheritedAcl(fd)) {
+            carried.refusedAccess = describeAttribute(kAccessAclName);
+            return ec;
+        }
+    }
+    return {};
+}
+
+std::string groupName(gid_t gid) {
+    std::vector<char> buffer(16384);
+    struct group entry {};
+    struct group* found = nullptr;
+    if (::getgrgid_r(gid, &entry, buffer.data(), buffer.size(), &found) == 0 && found) {
+        return found->gr_name;
+    }
+    return std::to_string(gid);
+}
+
+// The model's owner, when we are privileged, and its group in any case: an owner who is not
+// privileged may give a file any group it belongs to, and one it does not belong to would be
+// a change of who may read the file.
+std::error_code takeOwnershipFrom(int fd, const struct stat& model, CarriedOver& carried) {
+    struct stat own {};
+    if (::fstat(fd, &own) != 0) {
+        return lastError();
+    }
+    const bool privileged = ::geteuid() == 0;
+    const uid_t uid = privileged ? model.st_uid : static_cast<uid_t>(-1);
+    if ((privileged && own.st_uid != model.st_uid) || own.st_gid != model.st_gid) {
+        if (::fchown(fd, uid, model.st_gid) != 0) {
+            const std::error_code ec = lastError();
+            carried.refusedAccess = "its group " + groupName(model.st_gid);
+            return ec;
+        }
+    }
+    return {};
+}
+
+// Gives the new file who may use the model file: owner and group, ACL and label, and last the
+// permission bits, which an ACL's mask would otherwise change and which, set first, could
+// keep the owner from writing the other attributes.
+std::error_code takeAccessFrom(int fd, const fs::path& modelFile, CarriedOver& carried) {
     struct stat model {};
     if (::stat(modelFile.c_str(), &model) != 0) {
         return errno == ENOENT ? std::error_code{} : lastError();
     }
-    if (::geteuid() == 0) {
-        struct stat own {};
-        if (::fstat(fd, &own) != 0) {
-            return lastError();
-        }
-        if ((own.st_uid != model.st_uid || own.st_gid != model.st_gid) &&
-            ::fchown(fd, model.st_uid, model.st_gid) != 0) {
-            return lastError();
-        }
+    if (std::error_code ec = takeOwnershipFrom(fd, model, carried)) {
+        return ec;
+    }
+    if (std::error_code ec = carryAttributes(fd, modelFile, carried)) {
+        return ec;
     }
     if (::fchmod(fd, model.st_mode & 07777) != 0) {
         return lastError();
@@ -187,20 +347,21 @@ std::error_code RemoveStaleEntry(const fs::path& path) {
 }
 
 std::error_code WriteNewFileDurably(const fs::path& path, std::string_view bytes,
-                                    const fs::path& modelFile) {
+                                    const fs::path& modelFile, CarriedOver* carried) {
     return WriteNewFileDurably(
-        path, [bytes](const ByteSink& sink) { return sink(bytes); }, modelFile);
+        path, [bytes](const ByteSink& sink) { return sink(bytes); }, modelFile, carried);
 }
 
 std::error_code WriteNewFileDurably(const fs::path& path, const ContentWriter& content,
-                                    const fs::path& modelFile) {
+                                    const fs::path& modelFile, CarriedOver* carried) {
+    CarriedOver ignored;
     // O_EXCL never follows a link: anything planted at the path since it was cleared makes
     // the open fail rather than write through it.
     FileDescriptor fd(openRetrying(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0666));
     if (!fd.valid()) {
         return lastError();
     }
-    if (std::error_code ec = takeAccessFrom(fd.get(), modelFile)) {
+    if (std::error_code ec = takeAccessFrom(fd.get(), modelFile, carried ? *carried : ignored)) {
         return ec;
     }
     if (std::error_code ec =
@@ -251,6 +412,20 @@ std::error_code CheckMayReplace(const fs::path& file) {
         return lastError();
     }
     return {};
+}
+
+bool DirectoryLetsFilesBeReplaced(const fs::path& file) {
+#if defined(FS_IOC_GETFLAGS)
+    const fs::path dir = file.parent_path().empty() ? fs::path(".") : file.parent_path();
+    FileDescriptor fd(openRetrying(dir.c_str(), O_RDONLY | O_DIRECTORY));
+    int flags = 0;
+    if (fd.valid() && ::ioctl(fd.get(), FS_IOC_GETFLAGS, &flags) == 0) {
+        return (flags & (FS_APPEND_FL | FS_IMMUTABLE_FL)) == 0;
+    }
+#else
+    (void)file;
+#endif
+    return true;
 }
 
 std::error_code CheckSameOwner(const fs::path& dir, const fs::path& file, bool& same) {
@@ -347,8 +522,10 @@ std::error_code ProbeDirectoryLock(const fs::path& dir, bool& held) {
 }
 
 ErrorClass ClassifyError(const std::error_code& ec) {
-    if (ec == std::errc::permission_denied || ec == std::errc::operation_not_permitted ||
-        ec == std::errc::read_only_file_system) {
+    if (ec == std::errc::read_only_file_system) {
+        return ErrorClass::kReadOnlyMount;
+    }
+    if (ec == std::errc::permission_denied || ec == std::errc::operation_not_permitted) {
         return ErrorClass::kDenied;
     }
     if (ec == std::errc::no_space_on_device || ec.value() == EDQUOT) {

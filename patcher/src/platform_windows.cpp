@@ -2,10 +2,10 @@
 // the system exactly as std::filesystem holds it, whatever the user's code page.
 //
 // Access control: Windows has no permission bits. A new file takes the inheritable entries of
-// its directory's ACL, and the rename keeps them, so a replaced bindings file ends up with the
-// access the directory grants to every file in it -- the same as when the compositor writes
-// the file itself. The model file's explicit ACL, if it ever had one, is not copied; see
-// WriteNewFileDurably for what the model file means here.
+// its directory's ACL, and the rename keeps them, so a replaced bindings file gets the access
+// the directory grants to every file in it -- the same as when the compositor writes the file
+// itself. Where the model file has an ACL of its own (entries set on it, or inheritance cut
+// off), the new file is given that ACL too; see WriteNewFileDurably for the model file.
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
@@ -156,6 +156,79 @@ std::error_code takeAttributesOf(HANDLE file, const fs::path& modelFile) {
     info.FileAttributes = (attributes & kKeptAttributes) | FILE_ATTRIBUTE_ARCHIVE;
     if (!::SetFileInformationByHandle(file, FileBasicInfo, &info, sizeof info)) {
         return lastError();
+    }
+    return {};
+}
+
+// A security descriptor the system allocated, freed on every way out.
+class LocalDescriptor {
+  public:
+    LocalDescriptor() = default;
+    LocalDescriptor(const LocalDescriptor&) = delete;
+    LocalDescriptor& operator=(const LocalDescriptor&) = delete;
+    ~LocalDescriptor() {
+        if (descriptor_ != nullptr) {
+            ::LocalFree(descriptor_);
+        }
+    }
+    PSECURITY_DESCRIPTOR* out() { return &descriptor_; }
+    PSECURITY_DESCRIPTOR get() const { return descriptor_; }
+
+  private:
+    PSECURITY_DESCRIPTOR descriptor_ = nullptr;
+};
+
+// Whether `dacl` (of a descriptor with `control`) is the file's own rather than only what it
+// inherits from its directory: protected from inheritance, or holding an entry set on it.
+bool hasOwnEntries(PACL dacl, SECURITY_DESCRIPTOR_CONTROL control) {
+    if ((control & SE_DACL_PROTECTED) != 0 || dacl == nullptr) {
+        return (control & SE_DACL_PROTECTED) != 0;
+    }
+    for (DWORD index = 0; index < dacl->AceCount; ++index) {
+        void* ace = nullptr;
+        if (::GetAce(dacl, index, &ace) &&
+            (static_cast<ACE_HEADER*>(ace)->AceFlags & INHERITED_ACE) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Gives `file` the model's own ACL, where it has one; the entries it inherits it gets from
+// the directory already. A model without one leaves the new file as the directory makes it.
+std::error_code takeAclOf(HANDLE file, const fs::path& modelFile, CarriedOver& carried) {
+    PACL dacl = nullptr;
+    LocalDescriptor descriptor;
+    const DWORD error = ::GetNamedSecurityInfoW(systemPath(modelFile).c_str(), SE_FILE_OBJECT,
+                                                DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
+                                                nullptr, descriptor.out());
+    if (error != ERROR_SUCCESS && !isNotFound(error)) {
+        carried.refusedAccess = "its access control list";
+        return {static_cast<int>(error), std::system_category()};
+    }
+    if (error != ERROR_SUCCESS) {
+        return {};  // no model: the new file is the first
+    }
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    if (!::GetSecurityDescriptorControl(descriptor.get(), &control, &revision)) {
+        carried.refusedAccess = "its access control list";
+        return lastError();
+    }
+    if (!hasOwnEntries(dacl, control)) {
+        return {};
+    }
+    // Unprotected, the system merges the entries the directory passes down with the
+    // explicit ones given here, as it did for the model.
+    const SECURITY_INFORMATION what =
+        DACL_SECURITY_INFORMATION |
+        ((control & SE_DACL_PROTECTED) != 0 ? PROTECTED_DACL_SECURITY_INFORMATION
+                                            : UNPROTECTED_DACL_SECURITY_INFORMATION);
+    const DWORD set =
+        ::SetSecurityInfo(file, SE_FILE_OBJECT, what, nullptr, nullptr, dacl, nullptr);
+    if (set != ERROR_SUCCESS) {
+        carried.refusedAccess = "its access control list";
+        return {static_cast<int>(set), std::system_category()};
     }
     return {};
 }
@@ -335,22 +408,28 @@ std::error_code RemoveStaleEntry(const fs::path& path) {
     return {};
 }
 
-// The ACL comes from the directory (see the top of this file); of the model file the new one
-// takes the attributes above.
+// The ACL comes from the directory, and from the model file where it has one of its own (see
+// the top of this file); of the model file the new one also takes the attributes above.
 std::error_code WriteNewFileDurably(const fs::path& path, std::string_view bytes,
-                                    const fs::path& modelFile) {
+                                    const fs::path& modelFile, CarriedOver* carried) {
     return WriteNewFileDurably(
-        path, [bytes](const ByteSink& sink) { return sink(bytes); }, modelFile);
+        path, [bytes](const ByteSink& sink) { return sink(bytes); }, modelFile, carried);
 }
 
 std::error_code WriteNewFileDurably(const fs::path& path, const ContentWriter& content,
-                                    const fs::path& modelFile) {
+                                    const fs::path& modelFile, CarriedOver* carried) {
     // CREATE_NEW with the reparse-point flag acts on a planted link itself and fails because
     // the name exists, instead of writing through the link.
-    Handle file(::CreateFileW(systemPath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+    // WRITE_DAC and READ_CONTROL: the new file's creator may always set its ACL.
+    Handle file(::CreateFileW(systemPath(path).c_str(), GENERIC_WRITE | WRITE_DAC | READ_CONTROL, 0,
+                              nullptr, CREATE_NEW,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!file.valid()) {
         return lastError();
+    }
+    CarriedOver ignored;
+    if (std::error_code ec = takeAclOf(file.get(), modelFile, carried ? *carried : ignored)) {
+        return ec;
     }
     if (std::error_code ec = takeAttributesOf(file.get(), modelFile)) {
         return ec;
@@ -436,6 +515,11 @@ std::error_code CheckMayReplace(const fs::path& file) {
         return {ERROR_ACCESS_DENIED, std::system_category()};
     }
     return {};
+}
+
+bool DirectoryLetsFilesBeReplaced(const fs::path& /*file*/) {
+    // Windows has no attribute that lets files be made but not removed.
+    return true;
 }
 
 namespace {
@@ -571,8 +655,10 @@ std::error_code ProbeDirectoryLock(const fs::path& dir, bool& held) {
 
 ErrorClass ClassifyError(const std::error_code& ec) {
     if (ec.category() != std::system_category()) {
-        if (ec == std::errc::permission_denied || ec == std::errc::operation_not_permitted ||
-            ec == std::errc::read_only_file_system) {
+        if (ec == std::errc::read_only_file_system) {
+            return ErrorClass::kReadOnlyMount;
+        }
+        if (ec == std::errc::permission_denied || ec == std::errc::operation_not_permitted) {
             return ErrorClass::kDenied;
         }
         return ec == std::errc::no_space_on_device ? ErrorClass::kNoSpace : ErrorClass::kOther;
@@ -581,10 +667,10 @@ ErrorClass ClassifyError(const std::error_code& ec) {
     if (isHeldByAnother(error)) {
         return ErrorClass::kHeldByAnother;
     }
-    if (error == ERROR_ACCESS_DENIED || error == ERROR_WRITE_PROTECT) {
-        return ErrorClass::kDenied;
+    if (error == ERROR_WRITE_PROTECT) {
+        return ErrorClass::kReadOnlyMount;
     }
-    if (error == ERROR_PRIVILEGE_NOT_HELD) {
+    if (error == ERROR_ACCESS_DENIED || error == ERROR_PRIVILEGE_NOT_HELD) {
         return ErrorClass::kDenied;
     }
     // ERROR_DISK_QUOTA_EXCEEDED, which mingw-w64's headers lack: the user's quota is full.

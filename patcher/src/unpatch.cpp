@@ -1,5 +1,6 @@
 #include <string>
 
+#include "dir_lock.h"
 #include "failure.h"
 #include "file_ops.h"
 #include "inject.h"
@@ -145,14 +146,24 @@ Step restore(const Files& f, const std::string& backupBytes, const std::string& 
     if (restored.failedStep == ReplaceStep::kChanged) {
         return Step::kChanged;
     }
+    if (restored.failedStep == ReplaceStep::kReread) {
+        LogRereadFailure(restored, f.target, kTag, log);
+        return Step::kFailed;
+    }
+    if (restored.failedStep == ReplaceStep::kAbandoned) {
+        LogAbandoned(f.target, kTag, log);
+        return Step::kFailed;
+    }
     if (!restored.replaced()) {
         LogFormatted(log, "Vexlor[unpatch]: restore from %s failed: %s\n", backupText.c_str(),
-                     platform::ErrorText(restored.error).c_str());
+                     (restored.cause.empty() ? platform::ErrorText(restored.error) : restored.cause)
+                         .c_str());
         return Step::kFailed;
     }
     const std::string fileText = platform::DisplayPath(f.file);
     LogFormatted(log, "Vexlor[unpatch]: restored %s from %s\n", fileText.c_str(),
                  backupText.c_str());
+    WarnOfDroppedAttributes(restored.dropped, f.file, kTag, log);
     if (restored.failedStep == ReplaceStep::kSync) {
         LogFormatted(log, "Vexlor[unpatch]: could not flush %s to storage: %s\n", fileText.c_str(),
                      platform::ErrorText(restored.error).c_str());
@@ -244,15 +255,16 @@ Route chooseWithBackup(Reading& r, const Logger& log) {
 
 Route chooseWithoutBackup(Reading& r, const Logger& log) {
     const std::string fileText = platform::DisplayPath(r.files.file);
-    JsonFile file;
     std::string cause;
-    if (!LoadJsonFile(r.files.target, file, cause)) {
-        LogFormatted(log, "Vexlor[unpatch]: failed to parse %s: %s\n", fileText.c_str(),
-                     cause.c_str());
+    bool refused = false;
+    if (!ReadJsonBytes(r.files.target, r.current, cause, refused) ||
+        !ParseJsonText(r.current, r.doc, cause)) {
+        LogFormatted(log,
+                     refused ? "Vexlor[unpatch]: cannot read %s: %s\n"
+                             : "Vexlor[unpatch]: failed to parse %s: %s\n",
+                     fileText.c_str(), cause.c_str());
         return Route::kWouldFail;
     }
-    r.current = std::move(file.bytes);
-    r.doc = std::move(file.document);
     if (CarriedMarker(r.doc) == nullptr) {
         LogFormatted(log, "Vexlor[unpatch]: %s has no Vexlor marker -- leaving alone\n",
                      fileText.c_str());
@@ -308,7 +320,14 @@ Step undo(Reading& r, const Logger& log) {
 Step unpatchOnce(const Files& f, const Logger& log) {
     Reading r;
     r.files = f;
-    switch (chooseRoute(r, log)) {
+    const Route route = chooseRoute(r, log);
+    if (route == Route::kRestore || route == Route::kUndoInPlace) {
+        if (const std::string otherNames = OtherNamesWarning(r.files.target, kTag);
+            !otherNames.empty()) {
+            LogFormatted(log, "%s", otherNames.c_str());
+        }
+    }
+    switch (route) {
         case Route::kRestore:
             return restore(r.files, r.backupBytes, r.current, log);
         case Route::kUndoInPlace:
@@ -326,13 +345,13 @@ Step unpatchOnce(const Files& f, const Logger& log) {
 // Whether the write a restore or an undo ends with would be refused: the same check the
 // replacement makes first.
 bool mayReplace(const Reading& r, std::string& detail) {
-    std::error_code refusal = platform::CheckMayReplace(r.files.target);
-    if (refusal) {
-        NoteSystemFailure(refusal, FailureKind::kReadOnly, FailureKind::kOther);
+    std::string cause;
+    if (!MayReplace(r.files.target, cause)) {
         detail = "Vexlor[unpatch]: cannot replace " + platform::DisplayPath(r.files.target) + ": " +
-                 platform::ErrorText(refusal) + "\n";
+                 cause + "\n";
+        return false;
     }
-    return !refusal;
+    return true;
 }
 
 // The legacy profiles go after an undo, or after a file left alone while a cleanup is owed.
@@ -390,7 +409,13 @@ UnpatchPlan PlanUnpatchGenericHmdBindingsFile(const fs::path& bindingsDir) {
     Reading r;
     r.files = filesIn(bindingsDir);
     plan.bindingsFile = platform::DisplayPath(r.files.file);
-    const Route route = chooseRoute(r, KeepLastMessage(plan.detail));
+    const Logger keep = KeepLastMessage(plan.detail);
+    if (!ProbeForPlan(bindingsDir.empty() ? fs::path(".") : bindingsDir, kTag, keep,
+                      plan.warnings)) {
+        plan.failure = scope.Result(false);
+        return plan;
+    }
+    const Route route = chooseRoute(r, keep);
     if (route == Route::kWouldFail ||
         (route != Route::kNothingToDo && route != Route::kLeaveAlone &&
          !mayReplace(r, plan.detail))) {
@@ -403,6 +428,11 @@ UnpatchPlan PlanUnpatchGenericHmdBindingsFile(const fs::path& bindingsDir) {
     }
     if (route == Route::kUndoInPlace) {
         undoInjectedContent(r.doc, r.original, &plan);
+    }
+    if (route == Route::kRestore || route == Route::kUndoInPlace) {
+        if (std::string otherNames = OtherNamesWarning(r.files.target, kTag); !otherNames.empty()) {
+            plan.warnings.push_back(std::move(otherNames));
+        }
     }
     planCleanup(r.files, route, plan);
     return plan;

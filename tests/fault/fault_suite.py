@@ -69,6 +69,11 @@ ERRNOS = {
     "fstat": ("EIO",),
     "fchmod": ("EPERM", "EIO"),
     "fchown": ("EPERM", "EIO"),
+    "listxattr": ("EACCES", "EIO"),
+    "getxattr": ("EIO",),
+    "fgetxattr": ("EIO",),
+    "fsetxattr": ("EPERM", "EIO", "ENOSPC"),
+    "fremovexattr": ("EPERM", "EIO"),
     "faccessat": ("EACCES", "EIO"),
     "faccessat2": ("EACCES", "EIO"),
     "access": ("EACCES", "EIO"),
@@ -130,6 +135,9 @@ class Scenario:
     watched: str  # the file the operation exists to change
     legacy: tuple = ()  # legacy profile files the run should remove
     base_inject: tuple = ()  # strace -e inject options applied to every run
+    # Who may use the watched file, besides its mode: given to it at the start; the file and its
+    # backup must have them whenever the run or the next one has written them.
+    access: bool = False
 
     def always_failing(self):
         return {inject.split(":")[0] for inject in self.base_inject}
@@ -152,6 +160,55 @@ def injected_bindings(runner, root):
         if not isinstance(value, dict) or not value:
             raise SystemExit("the patch injected no content for " + name)
     return injected
+
+
+# A group the workspace's files are not created with, an ACL entry and a plain attribute.
+ACCESS_GROUP = "users"
+ACL_ATTRIBUTE = "system.posix_acl_access"
+USER_ATTRIBUTE = ("user.origin", b"kept")
+
+
+def give_access_rules(path):
+    os.chmod(path, 0o640)
+    shutil.chown(path, group=ACCESS_GROUP)
+    subprocess.run(["setfacl", "-m", "u:nobody:r", path], check=True, timeout=10)
+    os.setxattr(path, *USER_ATTRIBUTE)
+
+
+def access_rules(path):
+    st = os.stat(path)
+    return (st.st_gid, st.st_mode & 0o7777, os.getxattr(path, ACL_ATTRIBUTE))
+
+
+def scenario_workspace(root, scenario):
+    workspace = fresh_workspace(root, scenario.start)
+    if scenario.access:
+        give_access_rules(os.path.join(workspace, scenario.watched))
+    return workspace
+
+
+def made_files(scenario):
+    """The files a run writes that must carry the watched file's access rules."""
+    if not scenario.access:
+        return ()
+    return (scenario.watched,) + (() if BACKUP in scenario.start else (BACKUP,))
+
+
+def access_problems(scenario, workspace):
+    """The watched file and the backup are read by whom the original was read, never more."""
+    if not scenario.access:
+        return []
+    reference = os.path.join(os.path.dirname(workspace), "reference")
+    with open(reference, "wb"):
+        pass
+    give_access_rules(reference)
+    expected = access_rules(reference)
+    problems = []
+    for name in made_files(scenario):
+        path = os.path.join(workspace, name)
+        if os.path.exists(path) and access_rules(path) != expected:
+            problems.append("%s has access %r, not %r" % (name, access_rules(path), expected))
+    return problems
 
 
 def scenarios(injected):
@@ -179,6 +236,11 @@ def scenarios(injected):
                  {BINDINGS: ORIGINAL, BACKUP: ORIGINAL}, BINDINGS, legacy=tuple(legacy)),
         Scenario("unpatch by erase", "unpatch", {BINDINGS: patched_bytes, **legacy},
                  {BINDINGS: on_disk(original)}, BINDINGS, legacy=tuple(legacy)),
+        Scenario("first patch keeping group, ACL and attributes", "patch", {BINDINGS: ORIGINAL},
+                 {BINDINGS: patched_bytes, BACKUP: ORIGINAL}, BINDINGS, access=True),
+        Scenario("restore keeping group, ACL and attributes", "unpatch",
+                 {BINDINGS: patched_bytes, BACKUP: ORIGINAL},
+                 {BINDINGS: ORIGINAL, BACKUP: ORIGINAL}, BINDINGS, access=True),
         Scenario("legacy cleanup", "cleanup", {BINDINGS: ORIGINAL, **legacy},
                  {BINDINGS: ORIGINAL}, BINDINGS, legacy=tuple(legacy)),
         Scenario("AtomicWriteJson over existing target", "atomic-write",
@@ -379,6 +441,7 @@ def completion_problems(scenario, runner, workspace):
         problems.append("the next normal run gave status %d:\n%s" % (again.status, again.err))
     if temp_files(files):
         problems.append("temporary file left after the next run: %s" % temp_files(files))
+    problems += access_problems(scenario, workspace)
     for name in sorted(set(files) | set(expected)):
         if name in temp_files(files):
             continue
@@ -548,7 +611,7 @@ class Report:
 
 
 def list_calls(scenario, runner, root, report):
-    workspace = fresh_workspace(root, scenario.start)
+    workspace = scenario_workspace(root, scenario)
     trace_file = os.path.join(root, "trace")
     result = run(runner, scenario.operation, scenario.argument(workspace),
                  scenario.base_inject, trace_file)
@@ -558,7 +621,11 @@ def list_calls(scenario, runner, root, report):
     if files != scenario.expected:
         raise SystemExit("%s: the undisturbed run did not reach the expected state: %s" %
                          (scenario.name, sorted(files)))
-    report.violation(scenario.name + ", undisturbed run", durability_problems(result.trace, workspace))
+    problems = durability_problems(result.trace, workspace)
+    problems += access_problems(scenario, workspace)
+    problems += ["%s lost %s" % (name, USER_ATTRIBUTE[0]) for name in made_files(scenario)
+                 if USER_ATTRIBUTE[0] not in os.listxattr(os.path.join(workspace, name))]
+    report.violation(scenario.name + ", undisturbed run", problems)
     calls = [c for c in workspace_calls(result.trace, workspace)
              if c.name not in scenario.always_failing()]
     if not calls:
@@ -591,7 +658,7 @@ def sweep_errors(scenario, calls, runner, root, report):
     for call in calls:
         for errno_name in errnos_for(call):
             where = "%s, %s fails with %s" % (scenario.name, call, errno_name)
-            workspace = fresh_workspace(root, scenario.start)
+            workspace = scenario_workspace(root, scenario)
             inject = "%s:error=%s:when=%d" % (call.name, errno_name, call.occurrence)
             result = run(runner, scenario.operation, scenario.argument(workspace),
                          scenario.base_inject + (inject,), os.path.join(root, "trace"))
@@ -603,6 +670,7 @@ def sweep_errors(scenario, calls, runner, root, report):
             files = snapshot(workspace)
             problems = file_invariants(scenario, files)
             problems += result_invariants(scenario, result, files, workspace)
+            problems += access_problems(scenario, workspace)
             removing_own = call.name.startswith("unlink") and (
                 TEMP_SUFFIX in call.text or CLEANUP_NOTE in call.text)
             # While a legacy file of ours is left, or its removal is not yet flushed, the note
@@ -612,6 +680,8 @@ def sweep_errors(scenario, calls, runner, root, report):
             leftovers = [name for name in temp_files(files) if not (name == CLEANUP_NOTE and owed)]
             if leftovers and not removing_own:
                 problems.append("temporary file left behind: %s" % leftovers)
+            if "kept changing" in result.err:
+                problems.append("the injected failure was blamed on another program")
             problems += retry_problems(scenario, errno_name, result, workspace)
             problems += flush_warning_problems(scenario, errno_name, result)
             problems += unflushable_directory_problems(scenario, errno_name, call, result,
@@ -625,7 +695,7 @@ def sweep_kills(scenario, calls, runner, root, report):
     points = 0
     for call in calls:
         where = "%s, killed at %s" % (scenario.name, call)
-        workspace = fresh_workspace(root, scenario.start)
+        workspace = scenario_workspace(root, scenario)
         inject = "%s:signal=SIGKILL:when=%d" % (call.name, call.occurrence)
         result = run(runner, scenario.operation, scenario.argument(workspace),
                      scenario.base_inject + (inject,), os.path.join(root, "trace"))
@@ -635,6 +705,7 @@ def sweep_kills(scenario, calls, runner, root, report):
             continue
         points += 1
         problems = file_invariants(scenario, snapshot(workspace))
+        problems += access_problems(scenario, workspace)
         problems += completion_problems(scenario, runner, workspace)
         report.violation(where, problems)
     return points

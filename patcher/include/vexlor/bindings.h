@@ -7,6 +7,7 @@
 #ifndef VEXLOR_BINDINGS_H_
 #define VEXLOR_BINDINGS_H_
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -104,6 +105,12 @@ enum class FailureKind {
     kForeignLink,           // a link leads to a file of another user than the directory's
     kBackupFailed,          // patch: the backup of the original could not be made
     kBackupUnparsable,      // unpatch: the backup does not parse, so the undo has no original
+    kAccessNotCarried,      // who may use the file (group, ACL, label) cannot be given to its
+                            // replacement or backup
+    kDirectoryNotReadable,  // the directory cannot be read, which its lock and flush need
+    kDirectoryAppendOnly,   // the directory lets files be made but not replaced (chattr +a, +i)
+    kReadOnlyMount,         // the file system is mounted read-only
+    kAbandoned,             // the caller asked the operation to stop (OperationControl)
     kOther,
 };
 
@@ -113,8 +120,26 @@ bool PatchGenericHmdBindingsFile(const std::filesystem::path& bindingsDir, Logge
 bool UnpatchGenericHmdBindingsFile(const std::filesystem::path& bindingsDir, Logger log,
                                    FailureKind& failure);
 
+// How a writing operation waits for another one on the same directory, and when it stops.
+struct OperationControl {
+    // How long to wait for another operation on the directory to finish; zero: do not wait.
+    // The two-argument forms wait 10 s.
+    std::chrono::milliseconds lockWait = std::chrono::seconds(10);
+    // Asked while waiting and before each step that writes a file; true stops the operation
+    // there (kAbandoned). The steps already done stay done; a step begun is finished or
+    // undone, so no temporary file is left. Called on the operation's thread; may be empty.
+    std::function<bool()> abandon;
+};
+
+// As the three-argument forms, waiting and stopping as `control` says.
+bool PatchGenericHmdBindingsFile(const std::filesystem::path& bindingsDir, Logger log,
+                                 FailureKind& failure, const OperationControl& control);
+bool UnpatchGenericHmdBindingsFile(const std::filesystem::path& bindingsDir, Logger log,
+                                   FailureKind& failure, const OperationControl& control);
+
 // What a patch would do now, found without changing anything and without taking the lock; the
-// patch itself decides by the same rules. Texts are UTF-8.
+// patch itself decides by the same rules, and a directory whose lock could not be taken fails
+// the plan too. Texts are UTF-8.
 enum class PatchDecision {
     kPatch,           // the file would be patched
     kAlreadyPatched,  // nothing to do
@@ -130,6 +155,9 @@ struct PatchPlan {
     std::vector<std::string> addedActionSets;     // kPatch: action sets the file lacks
     std::vector<std::string> replacedActionSets;  // kPatch: action sets it holds, replaced whole
     std::vector<std::string> removedMarkers;      // kPatch: kLegacyMarkerKey when it is there
+    // Warning lines the patch would log, as it would log them: other names (hard links) of
+    // the file, which keep the old content; another operation holding the directory now.
+    std::vector<std::string> warnings;
 };
 
 PatchPlan PlanPatchGenericHmdBindingsFile(const std::filesystem::path& bindingsDir);
@@ -152,6 +180,7 @@ struct UnpatchPlan {
     std::vector<std::string> removedActionSets;      // kUndoInPlace: taken out
     std::vector<std::string> removedMarkers;         // kUndoInPlace
     std::vector<std::string> removedLegacyProfiles;  // file names, after a restore or an undo
+    std::vector<std::string> warnings;               // as PatchPlan's
 };
 
 UnpatchPlan PlanUnpatchGenericHmdBindingsFile(const std::filesystem::path& bindingsDir);
@@ -164,6 +193,7 @@ enum class BindingsFileState {
     kMissing,
     kNotReadable,
     kNotJson,
+    kEmpty,          // nothing but white space, which the operations refuse as "empty"
     kNotObject,      // JSON other than an object or null, which the patch refuses
     kPatched,        // carries kMarkerKey
     kPatchedLegacy,  // carries kLegacyMarkerKey only
