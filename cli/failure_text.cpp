@@ -61,6 +61,9 @@ Explanation explain(FailureKind kind, const FailureContext& context) {
         case K::kBackupUnparsable:
             return {"the backup does not parse, so there is no original to go back to", true,
                     "Repair or remove the backup, then run unpatch again."};
+        case K::kCopyFailed:
+            return {"the copy of the file kept before an undo could not be made", true,
+                    "Clear what stands in its way (see the message above) and try again."};
         case K::kNone:
         case K::kOther:
             break;

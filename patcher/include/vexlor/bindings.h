@@ -48,6 +48,15 @@ inline constexpr const char* kBindingsFileName = "vrcompositor_bindings_generic_
 inline constexpr const char* kBackupSuffix = ".vexlor_backup";
 // "<file><kTempSuffix>" is where a write goes before it is renamed over <file>.
 inline constexpr const char* kTempSuffix = ".vexlor_tmp";
+// Kept files come in generations: "<name>" is the first, then "<name>.2", "<name>.3", ... up to
+// "<name>.<kMaxGenerations>", each newer than the one before; none is ever overwritten. When
+// the runtime rewrites the file, the next patch keeps the new original as the next generation
+// of the backup, and unpatch goes back to the newest.
+inline constexpr const char* kGenerationSeparator = ".";
+inline constexpr int kMaxGenerations = 10;
+// "<bindings file><kBeforeUndoSuffix>" (and its generations) holds the file's bytes from just
+// before an unpatch replaced edits someone had made inside the injected action sets.
+inline constexpr const char* kBeforeUndoSuffix = ".vexlor_before_undo";
 
 // The patch sets these action sets, each whole, in the document's "bindings" object.
 inline constexpr const char* kBindingsKey = "bindings";
@@ -104,6 +113,7 @@ enum class FailureKind {
     kForeignLink,           // a link leads to a file of another user than the directory's
     kBackupFailed,          // patch: the backup of the original could not be made
     kBackupUnparsable,      // unpatch: the backup does not parse, so the undo has no original
+    kCopyFailed,            // unpatch: the copy kept before an undo replaces edits was not made
     kOther,
 };
 
@@ -127,6 +137,10 @@ struct PatchPlan {
     std::string detail;
     std::string bindingsFile;  // the file as named in the directory
     std::string backupToMake;  // kPatch: where the original would be saved; "" when kept already
+    // kPatch, when the file changed since its newest backup: that backup, kept as it is while
+    // the new original goes to backupToMake, the next generation
+    std::string backupKept;
+    bool markerMissing = false;  // kPatch: the file holds the patch without its marker
     std::vector<std::string> addedActionSets;     // kPatch: action sets the file lacks
     std::vector<std::string> replacedActionSets;  // kPatch: action sets it holds, replaced whole
     std::vector<std::string> removedMarkers;      // kPatch: kLegacyMarkerKey when it is there
@@ -147,7 +161,14 @@ struct UnpatchPlan {
     FailureKind failure = FailureKind::kNone;
     std::string detail;
     std::string bindingsFile;
-    std::string backup;  // kRestore, and kUndoInPlace with a backup: the backup used
+    std::string backup;  // kRestore, and kUndoInPlace with a backup: the newest backup, used
+    std::vector<std::string> olderBackups;  // the older generations of the backup, all kept
+    std::string backupMarker;    // kRestore: the backup itself carries this marker; undone too
+    bool markerMissing = false;  // kUndoInPlace: the file holds the patch without its marker
+    // kUndoInPlace: injected sets someone edited since the patch, whose edits the undo
+    // replaces, and where the file's bytes are kept first
+    std::vector<std::string> editedActionSets;
+    std::string copyBeforeUndo;
     std::vector<std::string> restoredActionSets;     // kUndoInPlace: given the backup's value again
     std::vector<std::string> removedActionSets;      // kUndoInPlace: taken out
     std::vector<std::string> removedMarkers;         // kUndoInPlace
