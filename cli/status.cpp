@@ -28,6 +28,11 @@ std::string bindingsText(const BindingsFileReport& fact) {
             return fact.jsonType.empty()
                        ? "not patched"
                        : "not patched (" + fact.jsonType + ", which the patch makes an object)";
+        case BindingsFileState::kPatchedMarkerMissing:
+            return std::string(
+                       "patched, marker missing (it holds the patch's action sets "
+                       "without ") +
+                   kMarkerKey + ")";
     }
     return "unknown";
 }
@@ -54,7 +59,10 @@ std::string legacyText(const LegacyProfileReport& fact) {
         case LegacyProfileState::kAbsent:
             return "absent";
         case LegacyProfileState::kOurs:
-            return "ours (" + fact.marker + ")";
+            return "ours (" + fact.marker + ")" +
+                   (fact.removedByUnpatch ? ""
+                                          : "; unpatch leaves it now: it removes legacy profiles "
+                                            "only after it restores or undoes the bindings file");
         case LegacyProfileState::kNotOurs:
             return "not ours";
         case LegacyProfileState::kUnknown:
@@ -79,6 +87,8 @@ const char* bindingsStateKey(BindingsFileState state) {
             return "patched_legacy";
         case BindingsFileState::kNotPatched:
             return "not_patched";
+        case BindingsFileState::kPatchedMarkerMissing:
+            return "patched_marker_missing";
     }
     return "unknown";
 }
@@ -101,6 +111,7 @@ json bindingsJson(const BindingsFileReport& fact) {
             out["marker"] = fact.marker;
             break;
         case BindingsFileState::kMissing:
+        case BindingsFileState::kPatchedMarkerMissing:
             break;
     }
     return out;
@@ -151,7 +162,25 @@ json legacyJson(const LegacyProfileReport& fact) {
     if (!fact.detail.empty()) {
         out["detail"] = fact.detail;
     }
+    if (fact.state == LegacyProfileState::kOurs) {
+        out["removed_by_unpatch"] = fact.removedByUnpatch;
+    }
     return out;
+}
+
+// One line per kept generation that is there; none at all in a directory without any.
+std::string keptFilesText(const char* what, const std::vector<KeptFileReport>& kept) {
+    std::string text;
+    for (const KeptFileReport& file : kept) {
+        text += std::string(what) + " " + file.fileName + ": " + fileText(file.file) + "\n";
+    }
+    return text;
+}
+
+void addKeptFilesJson(const char* key, const std::vector<KeptFileReport>& kept, json& out) {
+    for (const KeptFileReport& file : kept) {
+        out[key][file.fileName] = fileJson(file.file);
+    }
 }
 
 // Said only when it is news, so that a quiet directory reads as it always has.
@@ -195,6 +224,8 @@ std::string FormatStatusText(const BindingsInspection& status) {
     text += operationText(status);
     text += "bindings file: " + bindingsText(status.bindingsFile) + "\n";
     text += "backup: " + fileText(status.backup) + "\n";
+    text += keptFilesText("newer backup", status.newerBackups);
+    text += keptFilesText("copy before undo", status.copiesBeforeUndo);
     text += "temporary file: " + fileText(status.temporaryFile) + "\n";
     text += "backup temporary file: " + fileText(status.backupTemporaryFile) + "\n";
     for (const LegacyProfileReport& profile : status.legacyProfiles) {
@@ -218,6 +249,8 @@ json StatusToJson(const BindingsInspection& status) {
         {"legacy_profiles", legacy},
     };
     addOperationJson(status, out);
+    addKeptFilesJson("newer_backups", status.newerBackups, out);
+    addKeptFilesJson("copies_before_undo", status.copiesBeforeUndo, out);
     return out;
 }
 

@@ -189,6 +189,9 @@ enum class BindingsFileState {
     kPatched,        // carries kMarkerKey
     kPatchedLegacy,  // carries kLegacyMarkerKey only
     kNotPatched,
+    // carries neither marker, yet holds the three injected action sets exactly as the patch
+    // writes them: patched, with its marker lost; unpatch undoes it, patch puts the marker back
+    kPatchedMarkerMissing,
 };
 
 struct BindingsFileReport {
@@ -221,6 +224,15 @@ struct LegacyProfileReport {
     LegacyProfileState state = LegacyProfileState::kAbsent;
     std::string marker;  // kOurs: the marker key found
     std::string detail;  // kUnknown: the cause
+    // kOurs: whether an unpatch run now would remove it. Unpatch removes legacy profiles only
+    // after it restores or undoes the bindings file.
+    bool removedByUnpatch = false;
+};
+
+// A kept file of which there may be several generations, named by its file name.
+struct KeptFileReport {
+    std::string fileName;
+    FileReport file;
 };
 
 struct BindingsInspection {
@@ -233,7 +245,12 @@ struct BindingsInspection {
     std::string operationDetail;
     // The rest is examined only when directoryState is kDirectory.
     BindingsFileReport bindingsFile;
-    FileReport backup;                                // "<bindings file><kBackupSuffix>"
+    FileReport backup;  // "<bindings file><kBackupSuffix>"
+    // The newer generations of the backup that are present, oldest first; unpatch uses the
+    // newest.
+    std::vector<KeptFileReport> newerBackups;
+    // "<bindings file><kBeforeUndoSuffix>" and its generations, those present, oldest first.
+    std::vector<KeptFileReport> copiesBeforeUndo;
     FileReport temporaryFile;                         // "<bindings file><kTempSuffix>"
     FileReport backupTemporaryFile;                   // "<backup><kTempSuffix>"
     std::vector<LegacyProfileReport> legacyProfiles;  // in the order of kLegacyProfileFileNames
