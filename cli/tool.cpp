@@ -98,8 +98,14 @@ int runOperation(const Invocation& invocation, std::ostream& out, std::ostream& 
     }
     // Looked at only now: a run that succeeds does not pay for a second read of the file.
     const BindingsInspection after = InspectGenericHmdBindingsFile(dir);
-    const FailureContext context{invocation.command, invocation.dryRun,
-                                 after.backup.state == FilePresence::kPresent};
+    FailureContext context{invocation.command, invocation.dryRun,
+                           after.backup.state == FilePresence::kPresent};
+    if (!after.newerBackups.empty()) {
+        context.hasBackup = true;
+        context.newestBackup = after.newerBackups.back().fileName;
+    }
+    context.fileStillBroken = after.bindingsFile.state == BindingsFileState::kNotJson ||
+                              after.bindingsFile.state == BindingsFileState::kNotObject;
     err << FailureLine(failure, context) << std::flush;
     return kExitFailure;
 }

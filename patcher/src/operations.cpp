@@ -3,7 +3,12 @@
 // lock, here and only here, so that an operation calling another never waits for itself.
 #include "operations.h"
 
+#include <chrono>
+#include <functional>
+#include <string>
+#include <thread>
 #include <utility>
+#include <vector>
 
 #include "dir_lock.h"
 #include "failure.h"
@@ -19,6 +24,41 @@ constexpr const char* kUnpatchTag = "Vexlor[unpatch]: ";
 // so it is locked and named in messages.
 std::filesystem::path orCurrent(const std::filesystem::path& dir) {
     return dir.empty() ? std::filesystem::path(".") : dir;
+}
+
+// A runtime that rewrites the bindings file in place leaves it empty or cut short for a
+// moment. An operation that failed on a file that did not parse (nothing is written before
+// the parse) is run again after short pauses, about a second in all, before its failure
+// stands; only the messages of the attempt that stands reach the caller.
+constexpr auto kSettlePause = std::chrono::milliseconds(200);
+constexpr int kSettleRetries = 5;
+
+bool untilSettled(const std::function<bool(const Logger&)>& attempt, const Logger& log) {
+    for (int retry = 0;; ++retry) {
+        std::vector<std::string> messages;
+        Logger held;
+        if (log) {
+            held = [&messages](const char* message) { messages.emplace_back(message); };
+        }
+        bool succeeded = false;
+        FailureKind kind = FailureKind::kNone;
+        {
+            FailureScope scope;
+            succeeded = attempt(held);
+            kind = scope.Result(succeeded);
+        }
+        const bool unsettled = kind == FailureKind::kEmpty || kind == FailureKind::kNotJson;
+        if (succeeded || !unsettled || retry == kSettleRetries) {
+            for (const std::string& message : messages) {
+                log(message.c_str());
+            }
+            if (!succeeded) {
+                NoteFailure(kind);
+            }
+            return succeeded;
+        }
+        std::this_thread::sleep_for(kSettlePause);
+    }
 }
 
 // Runs `operation` with a scope that collects why it failed, for the caller who asked.
@@ -41,13 +81,16 @@ bool AtomicWriteJson(const std::filesystem::path& target, const nlohmann::json& 
 bool PatchGenericHmdBindingsFile(const std::filesystem::path& bindingsDir, Logger log) {
     platform::DirectoryLock lock;
     return LockForWriting(orCurrent(bindingsDir), kPatchTag, log, lock) &&
-           PatchBindingsDirectory(bindingsDir, log);
+           untilSettled(
+               [&](const Logger& held) { return PatchBindingsDirectory(bindingsDir, held); }, log);
 }
 
 bool UnpatchGenericHmdBindingsFile(const std::filesystem::path& bindingsDir, Logger log) {
     platform::DirectoryLock lock;
     return LockForWriting(orCurrent(bindingsDir), kUnpatchTag, log, lock) &&
-           UnpatchBindingsDirectory(bindingsDir, log);
+           untilSettled(
+               [&](const Logger& held) { return UnpatchBindingsDirectory(bindingsDir, held); },
+               log);
 }
 
 bool PatchGenericHmdBindingsFile(const std::filesystem::path& bindingsDir, Logger log,
