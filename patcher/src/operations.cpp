@@ -12,6 +12,9 @@
 
 #include "dir_lock.h"
 #include "failure.h"
+#include "file_ops.h"
+#include "kept_files.h"
+#include "names.h"
 
 namespace vexlor {
 
@@ -33,7 +36,28 @@ std::filesystem::path orCurrent(const std::filesystem::path& dir) {
 constexpr auto kSettlePause = std::chrono::milliseconds(200);
 constexpr int kSettleRetries = 5;
 
-bool untilSettled(const std::function<bool(const Logger&)>& attempt, const Logger& log) {
+// Whether a failure of that kind may be a file caught while it is written: an empty file
+// always; one that does not parse where a backup shows that the runtime's file was here and
+// patched before. A broken file that nobody ever patched is refused at once.
+bool mayBeMidWrite(FailureKind kind, const std::filesystem::path& dir) {
+    if (kind == FailureKind::kEmpty) {
+        return true;
+    }
+    if (kind != FailureKind::kNotJson) {
+        return false;
+    }
+    const std::filesystem::path first = SiblingPath(dir / kBindingsFileName, kBackupSuffix);
+    for (int number = 1; number <= kMaxGenerations; ++number) {
+        std::error_code ec;
+        if (QueryPresence(GenerationPath(first, number), ec) != Presence::kAbsent) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool untilSettled(const std::function<bool(const Logger&)>& attempt,
+                  const std::filesystem::path& dir, const Logger& log) {
     for (int retry = 0;; ++retry) {
         std::vector<std::string> messages;
         Logger held;
@@ -47,8 +71,7 @@ bool untilSettled(const std::function<bool(const Logger&)>& attempt, const Logge
             succeeded = attempt(held);
             kind = scope.Result(succeeded);
         }
-        const bool unsettled = kind == FailureKind::kEmpty || kind == FailureKind::kNotJson;
-        if (succeeded || !unsettled || retry == kSettleRetries) {
+        if (succeeded || retry == kSettleRetries || !mayBeMidWrite(kind, dir)) {
             for (const std::string& message : messages) {
                 log(message.c_str());
             }
@@ -82,7 +105,8 @@ bool PatchGenericHmdBindingsFile(const std::filesystem::path& bindingsDir, Logge
     platform::DirectoryLock lock;
     return LockForWriting(orCurrent(bindingsDir), kPatchTag, log, lock) &&
            untilSettled(
-               [&](const Logger& held) { return PatchBindingsDirectory(bindingsDir, held); }, log);
+               [&](const Logger& held) { return PatchBindingsDirectory(bindingsDir, held); },
+               bindingsDir, log);
 }
 
 bool UnpatchGenericHmdBindingsFile(const std::filesystem::path& bindingsDir, Logger log) {
@@ -90,7 +114,7 @@ bool UnpatchGenericHmdBindingsFile(const std::filesystem::path& bindingsDir, Log
     return LockForWriting(orCurrent(bindingsDir), kUnpatchTag, log, lock) &&
            untilSettled(
                [&](const Logger& held) { return UnpatchBindingsDirectory(bindingsDir, held); },
-               log);
+               bindingsDir, log);
 }
 
 bool PatchGenericHmdBindingsFile(const std::filesystem::path& bindingsDir, Logger log,
