@@ -84,14 +84,18 @@ using Logger = std::function<void(const char* message)>;
 bool AtomicWriteJson(const std::filesystem::path& target, const nlohmann::json& j, Logger log);
 
 // Brings "vrcompositor_bindings_generic_hmd.json" in `bindingsDir` into the patched state,
-// saving its original bytes once to "<file>.vexlor_backup" before the first change. True when
-// the file is now patched (by this call or an earlier one).
+// saving its original bytes to "<file>.vexlor_backup" before the first change, and a new
+// original the runtime wrote since to the backup's next generation. A file that holds the
+// patch without its marker gets the marker back and no backup. True when the file is now
+// patched (by this call or an earlier one).
 bool PatchGenericHmdBindingsFile(const std::filesystem::path& bindingsDir, Logger log);
 
-// Undoes the patch: restores the backup where one exists, otherwise erases what the patch
-// added from a file that carries a Vexlor marker. Then removes the legacy "lighthouse_hmd"
-// profile files an older release wrote. True when a settled state was reached, including
-// "nothing to do" and "not ours".
+// Undoes the patch: restores the newest backup where the file is still what the patch made,
+// otherwise erases what the patch added from a file that carries a Vexlor marker or the
+// patch's action sets, keeping the file's bytes first where that replaces someone's edits.
+// No patch of either release is left, even one the backup itself carries. Then removes the
+// legacy "lighthouse_hmd" profile files an older release wrote. True when a settled state was
+// reached, including "nothing to do" and "not ours".
 bool UnpatchGenericHmdBindingsFile(const std::filesystem::path& bindingsDir, Logger log);
 
 // Why PatchGenericHmdBindingsFile or UnpatchGenericHmdBindingsFile failed, for a caller that
