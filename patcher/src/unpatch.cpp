@@ -138,10 +138,15 @@ void undoInjectedContent(json& doc, const json& original, UnpatchPlan* changes =
 }
 
 // The undo of a marked document, written back: `original` is the backup's document, or null
-// without a backup, where the injected sets simply go.
-Step undoInPlace(const Files& f, json doc, const json& original, const std::string& readBytes,
-                 const Logger& log) {
+// without a backup, where the injected sets simply go. An undo that leaves exactly the
+// backup's content gives back its very bytes (`originalBytes`, when they hold no patch), so
+// that the next patch does not take a mere change of layout for a new original.
+Step undoInPlace(const Files& f, json doc, const json& original, const std::string* originalBytes,
+                 const std::string& readBytes, const Logger& log) {
     undoInjectedContent(doc, original);
+    if (originalBytes != nullptr && doc == original) {
+        return writeUndo(f, ContentOf(*originalBytes), readBytes, log);
+    }
     return writeUndo(f, SerializedForWriting(doc), readBytes, log);
 }
 
@@ -397,7 +402,9 @@ Step undo(Reading& r, const Logger& log) {
     if (!keepCopyBeforeUndo(r, log)) {
         return Step::kFailed;
     }
-    const Step step = undoInPlace(r.files, std::move(r.doc), r.original, r.current, log);
+    const bool bytesUsable = r.hasBackup && r.backupMarker == nullptr;
+    const Step step = undoInPlace(r.files, std::move(r.doc), r.original,
+                                  bytesUsable ? &r.backupBytes : nullptr, r.current, log);
     if (step != Step::kUndone) {
         return step;
     }

@@ -208,7 +208,7 @@ def scenarios(injected):
                  BINDINGS, restores=True),
         Scenario("unpatch keeps a copy before undoing edits", "unpatch",
                  {BINDINGS: edited_bytes, BACKUP: ORIGINAL},
-                 {BINDINGS: on_disk(erased(edited)), BACKUP: ORIGINAL, BEFORE_UNDO: edited_bytes},
+                 {BINDINGS: ORIGINAL, BACKUP: ORIGINAL, BEFORE_UNDO: edited_bytes},
                  BINDINGS),
         Scenario("unpatch by erase", "unpatch", {BINDINGS: patched_bytes, **legacy},
                  {BINDINGS: on_disk(original)}, BINDINGS, legacy=tuple(legacy)),
