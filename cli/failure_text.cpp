@@ -6,18 +6,25 @@ namespace {
 
 constexpr const char* kSeeAbove = "see the message above";
 
+// A file that cannot be read as JSON may be one the VR runtime is writing at that moment:
+// copying the backup over it then would destroy the runtime's update. The backup is offered
+// only once the runtime is closed and only while the file is still broken.
+std::string unreadableAdvice(const FailureContext& context) {
+    if (!context.fileStillBroken) {
+        return "The file has been written since and now reads as JSON: run the command again.";
+    }
+    return context.hasBackup
+               ? "Close the VR runtime first; if the file is then still empty or "
+                 "broken, the backup " +
+                     context.newestBackup + " holds the original: copy it back over the file."
+               : "Let the VR runtime write the file again, then retry.";
+}
+
 struct Explanation {
     const char* what;
     bool beforeAnyWrite;  // nothing at all was made; otherwise only the bindings file is unchanged
-    const char* todo;
+    std::string todo;
 };
-
-// A file that cannot be read as JSON: the backup, when there is one, holds the original.
-const char* unreadableAdvice(const FailureContext& context) {
-    return context.hasBackup ? "The backup vrcompositor_bindings_generic_hmd.json.vexlor_backup "
-                               "holds the original: copy it back over the file."
-                             : "Let the VR runtime write the file again, then retry.";
-}
 
 Explanation explain(FailureKind kind, const FailureContext& context) {
     using K = FailureKind;
@@ -83,6 +90,9 @@ Explanation explain(FailureKind kind, const FailureContext& context) {
                     "Mount it writable and try again."};
         case K::kAbandoned:
             return {"it was interrupted", false, "Run it again to finish it."};
+        case K::kCopyFailed:
+            return {"the copy of the file kept before an undo could not be made", true,
+                    "Clear what stands in its way (see the message above) and try again."};
         case K::kNone:
         case K::kOther:
             break;
@@ -95,8 +105,7 @@ std::string onDisk(bool beforeAnyWrite, const FailureContext& context) {
     std::string text;
     if (context.backupMade) {
         text =
-            "the bindings file was not changed; its original was saved as "
-            "vrcompositor_bindings_generic_hmd.json.vexlor_backup";
+            "the bindings file was not changed; its original was saved as " + context.newestBackup;
     } else {
         text = beforeAnyWrite && context.leftBehind.empty() ? "nothing was changed"
                                                             : "the bindings file was not changed";

@@ -19,6 +19,10 @@ struct FailureContext {
     std::vector<std::string> leftBehind;  // temporary files on disk after the run
     // The patcher's last message, when it was not shown (--quiet): the line then says it.
     std::string unshownCause;
+    std::string newestBackup = "vrcompositor_bindings_generic_hmd.json.vexlor_backup";
+    // Whether the bindings file, looked at after the failure, still does not parse as a
+    // bindings document: it may have been caught while another program wrote it.
+    bool fileStillBroken = true;
 };
 
 // One line, "vexlor-bindings: patch failed: <what>; <what is on disk now>. <what to do>\n".

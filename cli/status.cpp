@@ -30,6 +30,11 @@ std::string bindingsText(const BindingsFileReport& fact) {
             return fact.jsonType.empty()
                        ? "not patched"
                        : "not patched (" + fact.jsonType + ", which the patch makes an object)";
+        case BindingsFileState::kPatchedMarkerMissing:
+            return std::string(
+                       "patched, marker missing (it holds the patch's action sets "
+                       "without ") +
+                   kMarkerKey + ")";
     }
     return "unknown";
 }
@@ -56,7 +61,10 @@ std::string legacyText(const LegacyProfileReport& fact) {
         case LegacyProfileState::kAbsent:
             return "absent";
         case LegacyProfileState::kOurs:
-            return "ours (" + fact.marker + ")";
+            return "ours (" + fact.marker + ")" +
+                   (fact.removedByUnpatch ? ""
+                                          : "; unpatch leaves it now: it removes legacy profiles "
+                                            "only after it restores or undoes the bindings file");
         case LegacyProfileState::kNotOurs:
             return "not ours";
         case LegacyProfileState::kUnknown:
@@ -83,6 +91,8 @@ const char* bindingsStateKey(BindingsFileState state) {
             return "patched_legacy";
         case BindingsFileState::kNotPatched:
             return "not_patched";
+        case BindingsFileState::kPatchedMarkerMissing:
+            return "patched_marker_missing";
     }
     return "unknown";
 }
@@ -106,6 +116,7 @@ json bindingsJson(const BindingsFileReport& fact) {
             break;
         case BindingsFileState::kMissing:
         case BindingsFileState::kEmpty:
+        case BindingsFileState::kPatchedMarkerMissing:
             break;
     }
     return out;
@@ -156,6 +167,9 @@ json legacyJson(const LegacyProfileReport& fact) {
     if (!fact.detail.empty()) {
         out["detail"] = fact.detail;
     }
+    if (fact.state == LegacyProfileState::kOurs) {
+        out["removed_by_unpatch"] = fact.removedByUnpatch;
+    }
     return out;
 }
 
@@ -171,6 +185,21 @@ const char* directoryStateKey(DirectoryState state) {
             break;
     }
     return "unknown";
+}
+
+// One line per kept generation that is there; none at all in a directory without any.
+std::string keptFilesText(const char* what, const std::vector<KeptFileReport>& kept) {
+    std::string text;
+    for (const KeptFileReport& file : kept) {
+        text += std::string(what) + " " + file.fileName + ": " + fileText(file.file) + "\n";
+    }
+    return text;
+}
+
+void addKeptFilesJson(const char* key, const std::vector<KeptFileReport>& kept, json& out) {
+    for (const KeptFileReport& file : kept) {
+        out[key][file.fileName] = fileJson(file.file);
+    }
 }
 
 // Said only when it is news, so that a quiet directory reads as it always has.
@@ -215,6 +244,8 @@ std::string FormatStatusText(const BindingsInspection& status) {
     text += operationText(status);
     text += "bindings file: " + bindingsText(status.bindingsFile) + "\n";
     text += "backup: " + fileText(status.backup) + "\n";
+    text += keptFilesText("newer backup", status.newerBackups);
+    text += keptFilesText("copy before undo", status.copiesBeforeUndo);
     text += "temporary file: " + fileText(status.temporaryFile) + "\n";
     text += "backup temporary file: " + fileText(status.backupTemporaryFile) + "\n";
     for (const LegacyProfileReport& profile : status.legacyProfiles) {
@@ -246,6 +277,8 @@ json StatusToJson(const BindingsInspection& status) {
     out["backup_temporary_file"] = fileJson(status.backupTemporaryFile);
     out["legacy_profiles"] = legacy;
     addOperationJson(status, out);
+    addKeptFilesJson("newer_backups", status.newerBackups, out);
+    addKeptFilesJson("copies_before_undo", status.copiesBeforeUndo, out);
     return out;
 }
 

@@ -60,10 +60,19 @@ std::string folderMeant(const Invocation& invocation, std::ostream& err) {
     return folder;
 }
 
-bool backupPresent(const std::filesystem::path& dir) {
-    std::error_code ec;
-    return std::filesystem::exists(std::filesystem::symlink_status(
-        dir / (std::string(kBindingsFileName) + kBackupSuffix), ec));
+// How many generations of the backup stand in `dir`.
+int backupsPresent(const std::filesystem::path& dir) {
+    int present = 0;
+    std::filesystem::path name = dir / (std::string(kBindingsFileName) + kBackupSuffix);
+    for (int generation = 1; generation <= kMaxGenerations; ++generation) {
+        std::filesystem::path path = name;
+        if (generation > 1) {
+            path += kGenerationSeparator + std::to_string(generation);
+        }
+        std::error_code ec;
+        present += std::filesystem::exists(std::filesystem::symlink_status(path, ec)) ? 1 : 0;
+    }
+    return present;
 }
 
 // The temporary files a failed run left, by name.
@@ -81,14 +90,24 @@ std::vector<std::string> leftBehind(const BindingsInspection& after) {
 
 // What the closing line needs to know of the disk after a run that did not succeed.
 FailureContext contextAfter(const Invocation& invocation, const std::filesystem::path& dir,
-                            bool backupBefore) {
+                            int backupsBefore) {
     const BindingsInspection after = InspectGenericHmdBindingsFile(dir);
     FailureContext context;
     context.command = invocation.command;
     context.dryRun = invocation.dryRun;
-    context.hasBackup = after.backup.state == FilePresence::kPresent;
-    context.backupMade = !invocation.dryRun && !backupBefore && context.hasBackup;
+    const bool firstBackup = after.backup.state == FilePresence::kPresent;
+    context.hasBackup = firstBackup || !after.newerBackups.empty();
+    if (!after.newerBackups.empty()) {
+        context.newestBackup = after.newerBackups.back().fileName;
+    }
+    const int backupsAfter = (firstBackup ? 1 : 0) + static_cast<int>(after.newerBackups.size());
+    context.backupMade = !invocation.dryRun && backupsAfter > backupsBefore;
     context.leftBehind = invocation.dryRun ? std::vector<std::string>() : leftBehind(after);
+    // An empty file, or one that does not parse, may be caught while the runtime writes it.
+    const BindingsFileState state = after.bindingsFile.state;
+    context.fileStillBroken = state == BindingsFileState::kEmpty ||
+                              state == BindingsFileState::kNotJson ||
+                              state == BindingsFileState::kNotObject;
     return context;
 }
 
@@ -172,7 +191,7 @@ FailureKind operate(const Invocation& invocation, const std::filesystem::path& d
 // the former, since a failure status with no reason leaves the user nothing to act on.
 int runOperation(const Invocation& invocation, std::ostream& out, std::ostream& err) {
     const std::filesystem::path dir = PathFromUtf8(invocation.bindingsDir);
-    const bool backupBefore = backupPresent(dir);
+    const int backupsBefore = backupsPresent(dir);
     std::string unshown;
     const FailureKind failure = operate(invocation, dir, loggerFor(invocation, err, unshown), out);
     const int signal = invocation.dryRun ? 0 : InterruptionCaught();
@@ -180,7 +199,7 @@ int runOperation(const Invocation& invocation, std::ostream& out, std::ostream& 
         return kExitSuccess;
     }
     // Looked at only now: a run that succeeds does not pay for a second read of the file.
-    FailureContext context = contextAfter(invocation, dir, backupBefore);
+    FailureContext context = contextAfter(invocation, dir, backupsBefore);
     context.unshownCause = unshown;
     if (signal != 0) {
         err << InterruptedLine(failure == FailureKind::kNone, context) << std::flush;

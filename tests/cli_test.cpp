@@ -2,11 +2,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -421,12 +423,15 @@ TEST(CliStatus, ReportsLeftoverTemporaryFilesAndLegacyProfiles) {
                          "temporary file: present, 6 bytes\n"
                          "backup temporary file: present, 1 byte\n"
                          "legacy profile vrcompositor_bindings_lighthouse_hmd.json: ours "
-                         "(vexlor_patched_v1)\n"
+                         "(vexlor_patched_v1); unpatch leaves it now: it removes legacy profiles "
+                         "only after it restores or undoes the bindings file\n"
                          "legacy profile lighthouse_hmd_profile.json: not ours\n");
 
     WriteBytes(dir / kLegacyProfileName, "{\"vexlor_patched_v2\": true}");
     EXPECT_TRUE(HasLine(Tool({"status", Arg(dir.path())}).out,
-                        "legacy profile lighthouse_hmd_profile.json: ours (vexlor_patched_v2)"));
+                        "legacy profile lighthouse_hmd_profile.json: ours (vexlor_patched_v2); "
+                        "unpatch leaves it now: it removes legacy profiles only after it restores "
+                        "or undoes the bindings file"));
 }
 
 TEST(CliStatus, JsonHoldsTheSameFacts) {
@@ -741,6 +746,131 @@ TEST(CliDryRun, SaysWhatTheRealRunDoesAndChangesNothing) {
         const ProcessResult real = Tool({c.command, Arg(dir.path())});
         EXPECT_EQ(real.exitCode, 0) << real.err;
         EXPECT_NE(real.err.find(c.realRunSays), std::string::npos) << real.err;
+    }
+}
+
+// Runs one step of a sequence in `dir`: a command of the tool, or what the runtime or a person
+// does to the bindings file. `edited` learns the bytes an "edit" wrote.
+ProcessResult RunStep(const std::string& step, const fs::path& dir, std::string& edited) {
+    const fs::path file = dir / kBindingsName;
+    if (step.rfind("write ", 0) == 0) {
+        WriteBytes(file, step.substr(6));
+    } else if (step == "drop marker" || step == "edit") {
+        json doc = json::parse(ReadBytes(file));
+        doc.erase("vexlor_patched_v2");
+        if (step == "edit") {
+            doc["vexlor_patched_v2"] = true;
+            doc["bindings"]["/actions/system"]["sources"].push_back({{"path", "/user/mine"}});
+        }
+        WriteBytes(file, edited = doc.dump(4));
+    } else if (step == "truncate") {
+        WriteBytes(file, "");
+    } else if (step == "legacy") {
+        WriteBytes(dir / kLegacyProfileName, "{\"vexlor_patched_v1\": true}");
+    } else if (step == "truncate, rewrite soon") {
+        // A runtime that writes the file in place: empty for a moment, then whole again.
+        const std::string whole = ReadBytes(file);
+        WriteBytes(file, "");
+        std::thread([file, whole] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            WriteBytes(file, whole);
+        }).detach();
+    } else {
+        return Tool({step, Arg(dir)});
+    }
+    return {};
+}
+
+// What a runtime update, a lost marker, the older release, an edit inside the injected sets, a
+// runtime caught writing and a legacy profile lead to: each sequence, run through the tool,
+// ends with the right bindings file, the right kept files, exit status and closing words.
+TEST(CliSequences, EndWithTheRightFilesStatusAndWords) {
+    const std::string second = std::string(kBackupName) + ".2";
+    const std::string copy = std::string(kBindingsName) + ".vexlor_before_undo";
+    const std::string oldBytes = R"({"bindings": {"/actions/system": {"sources": ["OLD"]}}})";
+    const std::string newBytes = R"({"bindings": {"/actions/system": {"sources": ["NEW"]}}})";
+    const std::string olderRelease =
+        R"({"bindings": {"/actions/system": 1}, "vexlor_patched_v1": true})";
+    const std::string marked = "{\"vexlor_patched_v1\": true}";
+    struct Case {
+        std::vector<std::string> steps;
+        int exit;           // of the last step
+        const char* bytes;  // the bindings file at the end ("EDITED": as edited); nullptr: none
+        std::map<std::string, std::string>
+            kept;          // every other file at the end ("EDITED": the edit)
+        std::string says;  // a line of the last step's output, or part of one
+    };
+    const Case cases[] = {
+        {{"write " + oldBytes, "patch", "write " + newBytes, "patch", "unpatch"},
+         0,
+         newBytes.c_str(),
+         {{kBackupName, oldBytes}, {second, newBytes}},
+         "restored "},
+        {{"write " + kOriginal, "patch", "drop marker", "patch", "drop marker", "status"},
+         0,
+         "EDITED",
+         {{kBackupName, kOriginal}},
+         "bindings file: patched, marker missing (it holds the patch's action sets without "
+         "vexlor_patched_v2)"},
+        {{"write " + kOriginal, "patch", "drop marker", "unpatch"},
+         0,
+         kOriginal.c_str(),
+         {{kBackupName, kOriginal}},
+         "holds the patch's action sets without its marker; undoing it"},
+        {{"write " + olderRelease, "patch", "unpatch", "unpatch", "status"},
+         0,
+         "{\n    \"bindings\": {}\n}",
+         {{kBackupName, olderRelease}},
+         "bindings file: not patched"},
+        {{"write " + kOriginal, "patch", "edit", "unpatch"},
+         0,
+         kOriginal.c_str(),
+         {{kBackupName, kOriginal}, {copy, "EDITED"}},
+         "the undo replaces the edits in /actions/system"},
+        {{"write " + kOriginal, "patch", "truncate, rewrite soon", "unpatch"},
+         0,
+         kOriginal.c_str(),
+         {{kBackupName, kOriginal}},
+         "restored "},
+        {{"write " + kOriginal, "patch", "truncate", "unpatch"},
+         1,
+         "",
+         {{kBackupName, kOriginal}},
+         "nothing was changed. Close the VR runtime first; if the file is then still empty or "
+         "broken, "
+         "the backup vrcompositor_bindings_generic_hmd.json.vexlor_backup holds the original: copy "
+         "it back over the file."},
+        {{"legacy", "status"},
+         0,
+         nullptr,
+         {{kLegacyProfileName, marked}},
+         "legacy profile lighthouse_hmd_profile.json: ours (vexlor_patched_v1); unpatch leaves it "
+         "now: it removes legacy profiles only after it restores or undoes the bindings file"},
+        {{"legacy", "unpatch"}, 0, nullptr, {{kLegacyProfileName, marked}}, "(nothing to do)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.steps.back() + " after " + c.steps[c.steps.size() - 2]);
+        TempDir dir;
+        std::string edited;
+        ProcessResult last;
+        for (const std::string& step : c.steps) {
+            last = RunStep(step, dir.path(), edited);
+        }
+        EXPECT_EQ(last.exitCode, c.exit) << last.err;
+        EXPECT_TRUE(HasLine(last.out, c.says) || last.err.find(c.says) != std::string::npos)
+            << last.out << last.err;
+        std::vector<std::string> expected;
+        if (c.bytes != nullptr) {
+            expected.push_back(kBindingsName);
+            EXPECT_EQ(ReadBytes(dir / kBindingsName),
+                      std::string(c.bytes) == "EDITED" ? edited : c.bytes);
+        }
+        for (const auto& [name, bytes] : c.kept) {
+            expected.push_back(name);
+            EXPECT_EQ(ReadBytes(dir / name), bytes == "EDITED" ? edited : bytes) << name;
+        }
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(ListDir(dir.path()), expected);
     }
 }
 

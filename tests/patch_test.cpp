@@ -20,6 +20,12 @@ struct PatchDir : BindingsDir {
         return "Vexlor[patch]: backed up original to " + Shown(backup) + "\n";
     }
     std::string patched() const { return "Vexlor[patch]: patched " + Shown(file) + "\n"; }
+    fs::path generation(int n) const { return fs::path(backup) += "." + std::to_string(n); }
+    std::string newGeneration(int kept, int made) const {
+        return "Vexlor[patch]: the file changed since its last backup; kept " +
+               Shown(kept == 1 ? backup : generation(kept)) +
+               " and backed up the new original to " + Shown(generation(made)) + "\n";
+    }
 };
 
 // A call that must leave the directory exactly as it found it.
@@ -161,7 +167,8 @@ TEST(PatchFirst, LegacyMarkerIsRemovedAndEverythingElseIsKept) {
 }
 
 // The user (or the compositor) edits the patched file and drops the marker: the next patch
-// must work on the edit but keep the backup of the very first original.
+// must work on the edit, keep the backup of the very first original and keep the edit, a new
+// original, as the next generation.
 TEST(PatchRepeated, RepatchAfterUserEditKeepsTheFirstBackup) {
     PatchDir d;
     WriteBytes(d.file, kFixtureBytes);
@@ -177,8 +184,9 @@ TEST(PatchRepeated, RepatchAfterUserEditKeepsTheFirstBackup) {
     WriteBytes(d.file, userEdit);
     CapturingLogger second;
     EXPECT_TRUE(PatchGenericHmdBindingsFile(d.path(), second.logger()));
-    EXPECT_EQ(second.messages(), Messages{d.patched()});
+    EXPECT_EQ(second.messages(), (Messages{d.newGeneration(1, 2), d.patched()}));
     EXPECT_EQ(ReadBytes(d.backup), kFixtureBytes);
+    EXPECT_EQ(ReadBytes(d.generation(2)), userEdit);
     EXPECT_EQ(json::parse(ReadBytes(d.file)), Patched(json::parse(userEdit)));
 }
 
@@ -189,8 +197,9 @@ TEST(PatchBackup, ExistingBackupIsNeverTouchedWhateverItHolds) {
         WriteBytes(d.file, kFixtureBytes);
         WriteBytes(d.backup, existing);
         EXPECT_TRUE(d.patch());
-        EXPECT_EQ(d.log.messages(), Messages{d.patched()});
+        EXPECT_EQ(d.log.messages(), (Messages{d.newGeneration(1, 2), d.patched()}));
         EXPECT_EQ(ReadBytes(d.backup), existing);
+        EXPECT_EQ(ReadBytes(d.generation(2)), kFixtureBytes);
         EXPECT_EQ(ReadBytes(d.file), kPatchedFixtureBytes);
     }
 }

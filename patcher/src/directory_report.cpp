@@ -4,7 +4,9 @@
 
 #include "failure.h"
 #include "file_ops.h"
+#include "inject.h"
 #include "json_file.h"
+#include "kept_files.h"
 #include "legacy.h"
 #include "names.h"
 #include "platform.h"
@@ -45,6 +47,18 @@ BindingsFileReport classifyDocument(const DocumentOutline& outline) {
     return report;
 }
 
+// A file without a marker may still be ours: the patch's action sets are then all there. Only
+// such a file is worth building as a document.
+void lookForLostMarker(const std::string& bytes, BindingsFileReport& report) {
+    nlohmann::json document;
+    std::string cause;
+    if (report.state == BindingsFileState::kNotPatched && report.jsonType.empty() &&
+        bytes.find(kInjectedActionSets[0]) != std::string::npos &&
+        ParseJsonText(bytes, document, cause) && HoldsInjectedActionSets(document)) {
+        report.state = BindingsFileState::kPatchedMarkerMissing;
+    }
+}
+
 BindingsFileReport examineBindingsFile(const fs::path& file) {
     BindingsFileReport report;
     std::error_code ec;
@@ -60,18 +74,23 @@ BindingsFileReport examineBindingsFile(const fs::path& file) {
             break;
     }
     DocumentOutline outline;
-    LoadFailure failure = LoadFailure::kNone;
+    std::string bytes;
+    if (!ReadJsonBytes(file, bytes, report.detail)) {
+        report.state = BindingsFileState::kNotReadable;
+        return report;
+    }
     const FailureScope scope;  // tells an empty file from other text that does not parse
-    if (!ScanJsonFile(file, MarkerKeys(), outline, report.detail, failure)) {
-        report.state = failure == LoadFailure::kRead ? BindingsFileState::kNotReadable
-                       : scope.Result(false) == FailureKind::kEmpty ? BindingsFileState::kEmpty
-                                                                    : BindingsFileState::kNotJson;
+    if (!ScanJsonText(bytes, MarkerKeys(), outline, report.detail)) {
+        report.state = scope.Result(false) == FailureKind::kEmpty ? BindingsFileState::kEmpty
+                                                                  : BindingsFileState::kNotJson;
         if (report.state == BindingsFileState::kEmpty) {
             report.detail.clear();
         }
         return report;
     }
-    return classifyDocument(outline);
+    report = classifyDocument(outline);
+    lookForLostMarker(bytes, report);
+    return report;
 }
 
 FileReport examineFile(const fs::path& file) {
@@ -132,16 +151,51 @@ LegacyProfileReport examineLegacyProfile(const fs::path& dir, const char* fileNa
     return report;
 }
 
+// The generations of a kept file after the first that are present, oldest first.
+std::vector<KeptFileReport> examineGenerations(const fs::path& first, int from) {
+    std::vector<KeptFileReport> found;
+    for (int number = from; number <= kMaxGenerations; ++number) {
+        const fs::path path = GenerationPath(first, number);
+        KeptFileReport report{platform::DisplayPath(path.filename()), examineFile(path)};
+        if (report.file.state != FilePresence::kAbsent) {
+            found.push_back(std::move(report));
+        }
+    }
+    return found;
+}
+
+// Told by the same decision unpatch makes, so that status never promises a removal that
+// unpatch would not do.
+void markRemovedByUnpatch(const fs::path& dir, std::vector<LegacyProfileReport>& profiles) {
+    bool anyOurs = false;
+    for (const LegacyProfileReport& profile : profiles) {
+        anyOurs = anyOurs || profile.state == LegacyProfileState::kOurs;
+    }
+    if (!anyOurs) {
+        return;
+    }
+    const UnpatchPlan plan = PlanUnpatchGenericHmdBindingsFile(dir);
+    for (LegacyProfileReport& profile : profiles) {
+        for (const std::string& removed : plan.removedLegacyProfiles) {
+            profile.removedByUnpatch = profile.removedByUnpatch || removed == profile.fileName;
+        }
+    }
+}
+
 void examineFiles(const fs::path& dir, BindingsInspection& inspection) {
     const fs::path bindingsFile = dir / kBindingsFileName;
     const fs::path backup = SiblingPath(bindingsFile, kBackupSuffix);
     inspection.bindingsFile = examineBindingsFile(bindingsFile);
     inspection.backup = examineFile(backup);
+    inspection.newerBackups = examineGenerations(backup, 2);
+    inspection.copiesBeforeUndo =
+        examineGenerations(SiblingPath(bindingsFile, kBeforeUndoSuffix), 1);
     inspection.temporaryFile = examineFile(SiblingPath(bindingsFile, kTempSuffix));
     inspection.backupTemporaryFile = examineFile(SiblingPath(backup, kTempSuffix));
     for (const char* fileName : kLegacyProfileFileNames) {
         inspection.legacyProfiles.push_back(examineLegacyProfile(dir, fileName));
     }
+    markRemovedByUnpatch(dir, inspection.legacyProfiles);
 }
 
 }  // namespace

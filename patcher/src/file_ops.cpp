@@ -207,12 +207,13 @@ void SetBeforeReplaceHookForTesting(std::function<void(const fs::path& target)> 
     beforeReplaceHook() = std::move(hook);
 }
 
+ContentProducer ContentOf(std::string_view bytes) {
+    return [bytes](const platform::ByteSink& sink, std::string&) { return sink(bytes); };
+}
+
 ReplaceResult ReplaceFileContents(const fs::path& target, std::string_view bytes,
                                   const std::string* readBytes) {
-    const ContentProducer content = [bytes](const platform::ByteSink& sink, std::string&) {
-        return sink(bytes);
-    };
-    return ReplaceFileContents(target, content, readBytes);
+    return ReplaceFileContents(target, ContentOf(bytes), readBytes);
 }
 
 ReplaceResult ReplaceFileContents(const fs::path& target, const ContentProducer& content,

@@ -67,6 +67,9 @@ struct ReplaceResult {
 using ContentProducer =
     std::function<std::error_code(const platform::ByteSink& sink, std::string& cause)>;
 
+// The contents `bytes`, which must outlive the producer, as a producer.
+ContentProducer ContentOf(std::string_view bytes);
+
 // Makes `target` hold exactly `bytes` in one step: through the "<target>.vexlor_tmp" sibling,
 // flushed to storage, then renamed over `target`. On failure `target` is unchanged and the
 // temporary file is gone. A file the caller may not write is refused (kRename) untouched.

@@ -44,7 +44,54 @@ json systemActionSet() {
         {{"sources", json::array({buttonSource("complex_button", std::move(inputs))})}});
 }
 
+// The "bindings" object of `doc`, or nullptr when it has none.
+const json* bindingsOf(const json& doc) {
+    if (!doc.is_object()) {
+        return nullptr;
+    }
+    const auto bindings = doc.find(kBindingsKey);
+    return bindings != doc.end() && bindings->is_object() ? &*bindings : nullptr;
+}
+
+const json& injectedBindings() {
+    static const json injected = [] {
+        json doc = json::object();
+        InjectBindings(doc);
+        return doc[kBindingsKey];
+    }();
+    return injected;
+}
+
 }  // namespace
+
+bool HoldsInjectedActionSets(const json& doc) {
+    const json* bindings = bindingsOf(doc);
+    if (bindings == nullptr) {
+        return false;
+    }
+    for (const char* actionSet : kInjectedActionSets) {
+        const auto held = bindings->find(actionSet);
+        if (held == bindings->end() || *held != injectedBindings().at(actionSet)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::vector<std::string> EditedActionSets(const json& doc) {
+    std::vector<std::string> edited;
+    const json* bindings = bindingsOf(doc);
+    if (bindings == nullptr) {
+        return edited;
+    }
+    for (const char* actionSet : kInjectedActionSets) {
+        const auto held = bindings->find(actionSet);
+        if (held != bindings->end() && *held != injectedBindings().at(actionSet)) {
+            edited.emplace_back(actionSet);
+        }
+    }
+    return edited;
+}
 
 void InjectBindings(json& doc) {
     json& bindings = doc[kBindingsKey];  // null becomes an object; other non-objects throw

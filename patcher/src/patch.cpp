@@ -9,6 +9,7 @@
 #include "file_ops.h"
 #include "inject.h"
 #include "json_file.h"
+#include "kept_files.h"
 #include "legacy.h"
 #include "log.h"
 #include "names.h"
@@ -28,109 +29,71 @@ constexpr int kAttempts = 5;
 
 enum class Step { kDone, kFailed, kChanged };
 
-struct Backup {
-    fs::path path;
-    fs::path model;  // the file whose permission bits it takes
+// What a patch does about the backups before the file is replaced.
+struct BackupStep {
+    fs::path make;    // the backup to write now; empty when none is to be made
+    fs::path kept;    // with a newer original: the newest backup, kept as it is
+    fs::path newest;  // the newest backup there already, if any
 };
 
-// Whether a backup is in place at `backup`, or why none can be made there. Anything at the
-// name that is not a file of the directory's owner stands in the way; nothing is removed.
-bool backupExists(const fs::path& backup, const fs::path& dir, std::string& problem) {
-    std::error_code ec;
-    const fs::file_status entry = fs::symlink_status(backup, ec);
-    if (entry.type() == fs::file_type::not_found) {
-        return false;
-    }
-    const fs::file_status followed = ec ? entry : fs::status(backup, ec);
-    const std::string shown = platform::DisplayPath(backup);
-    bool sameOwner = true;
-    if (!ec && fs::is_symlink(entry) && fs::exists(followed)) {
-        ec = platform::CheckSameOwner(dir, backup, sameOwner);
-    }
-    if (ec && !(fs::is_symlink(entry) && followed.type() == fs::file_type::not_found)) {
-        problem = "cannot check " + shown + ": " + platform::ErrorText(ec);
-    } else if (followed.type() == fs::file_type::not_found) {
-        problem = shown + " is a symbolic link that leads nowhere";
-    } else if (!sameOwner) {
-        problem = shown + " links to a file of another user than the directory";
-    } else if (!fs::is_regular_file(followed)) {
-        problem = shown + " is not a file";
-    }
-    return problem.empty();
-}
-
-// Moves the original bytes durably into place at `backup`: through a temporary sibling,
-// flushed, moved by a step that never replaces, and the directory flushed after. A backup is
-// either whole or absent, and an existing one is never touched.
-std::string writeBackup(const Backup& backup, const std::string& originalBytes, const Logger& log) {
-    const fs::path temp = SiblingPath(backup.path, kTempSuffix);
-    if (std::error_code ec = platform::RemoveStaleEntry(temp)) {
-        NoteSystemFailure(ec, FailureKind::kDirectoryNotWritable, FailureKind::kBackupFailed);
-        return "cannot clear the stale temporary file " + platform::DisplayPath(temp) + ": " +
-               platform::ErrorText(ec);
-    }
-    platform::CarriedOver carried;
-    std::error_code ec = platform::WriteNewFileDurably(temp, originalBytes, backup.model, &carried);
-    if (ec && !carried.refusedAccess.empty()) {
-        platform::RemoveFile(temp);
-        return AccessNotCarriedCause(carried, ec);
-    }
-    if (!ec) {
-        ec = platform::MoveNoReplace(temp, backup.path);
-    }
-    // On success too: a move that had to link may leave the temporary name beside the backup.
-    platform::RemoveFile(temp);
-    if (!ec) {
-        WarnOfDroppedAttributes(carried.dropped, backup.path, kTag, log);
-    }
-    if (ec) {
-        NoteSystemFailure(ec, FailureKind::kDirectoryNotWritable, FailureKind::kBackupFailed);
-        return platform::ErrorText(ec);
-    }
-    if (std::error_code syncError = platform::SyncDirectoryOf(backup.path)) {
-        NoteSystemFailure(syncError, FailureKind::kBackupFailed, FailureKind::kBackupFailed);
-        return "could not flush " + platform::DisplayPath(backup.path) +
-               " to storage: " + platform::ErrorText(syncError);
-    }
-    return {};
-}
-
-// The file is replaced only once its original bytes are safe: a backup already in place, or
-// one made now. A backup temporary file an interrupted run left once the backup exists would
-// otherwise stay for good.
-// Whether a backup is in place already; false, with the reason logged, when something else
-// stands at its name.
-bool findBackup(const fs::path& backup, const fs::path& dir, bool& exists, const Logger& log) {
+// Finds which backup the file's bytes call for: the first one, none (the newest backup holds
+// these very bytes, or they are our own patch without its marker), or the next generation,
+// when the runtime has rewritten the file since the newest backup was made. False, with the
+// reason logged, when the backups cannot be examined or no more may be made.
+bool decideBackup(const fs::path& file, const fs::path& dir, const std::string& bytes,
+                  bool markerMissing, BackupStep& step, const Logger& log) {
+    const fs::path first = SiblingPath(file, kBackupSuffix);
+    Generations found;
     std::string problem;
-    exists = backupExists(backup, dir, problem);
+    if (FindGenerations(first, dir, found, problem)) {
+        step.newest = found.newestPath();
+        std::string newestBytes;
+        if (markerMissing) {
+            // Those bytes are the patch's own work, not an original.
+        } else if (found.present.empty()) {
+            step.make = first;
+        } else if (std::error_code ec =
+                       platform::ReadWholeFile(step.newest, kMaxFileBytes, newestBytes)) {
+            NoteSystemFailure(ec, FailureKind::kNotReadable, FailureKind::kBackupFailed);
+            problem = "cannot read " + platform::DisplayPath(step.newest) + ": " +
+                      platform::ErrorText(ec);
+        } else if (newestBytes != bytes) {
+            step.kept = step.newest;
+            step.make = NextGeneration(first, found, problem);
+        }
+    }
     if (!problem.empty()) {
-        NoteFailure(FailureKind::kBackupFailed);
         LogFormatted(log, "Vexlor[patch]: backup write failed: %s\n", problem.c_str());
     }
     return problem.empty();
 }
 
-bool ensureBackup(const Backup& backup, const fs::path& dir, const std::string& originalBytes,
-                  const Logger& log) {
-    bool exists = false;
-    if (!findBackup(backup.path, dir, exists, log)) {
-        return false;
-    }
-    const fs::path backupTemp = SiblingPath(backup.path, kTempSuffix);
-    if (exists) {
-        if (std::error_code leftover = platform::RemoveFile(backupTemp)) {
-            LogFormatted(log, "Vexlor[patch]: could not remove %s: %s\n",
-                         platform::DisplayPath(backupTemp).c_str(),
-                         platform::ErrorText(leftover).c_str());
+// The file is replaced only once its original bytes are safe: in a backup already in place,
+// or in one made now. A backup temporary file an interrupted run left once the backup exists
+// would otherwise stay for good.
+bool applyBackup(const BackupStep& step, const fs::path& model, const std::string& bytes,
+                 const Logger& log) {
+    if (step.make.empty()) {
+        if (!step.newest.empty()) {
+            ClearKeptFileLeftover(step.newest, kTag, log);
         }
         return true;
     }
-    if (const std::string problem = writeBackup(backup, originalBytes, log); !problem.empty()) {
+    if (const std::string problem =
+            KeepFile(step.make, bytes, model, FailureKind::kBackupFailed, kTag, log);
+        !problem.empty()) {
         LogFormatted(log, "Vexlor[patch]: backup write failed: %s\n", problem.c_str());
         return false;
     }
-    LogFormatted(log, "Vexlor[patch]: backed up original to %s\n",
-                 platform::DisplayPath(backup.path).c_str());
+    const std::string made = platform::DisplayPath(step.make);
+    if (step.kept.empty()) {
+        LogFormatted(log, "Vexlor[patch]: backed up original to %s\n", made.c_str());
+    } else {
+        LogFormatted(log,
+                     "Vexlor[patch]: the file changed since its last backup; kept %s and backed "
+                     "up the new original to %s\n",
+                     platform::DisplayPath(step.kept).c_str(), made.c_str());
+    }
     return true;
 }
 
@@ -195,7 +158,8 @@ struct Prepared {
     fs::path target;
     JsonFile read;  // `read.document` is patched in place
     bool alreadyPatched = false;
-    std::vector<bool> setHeld;  // per kInjectedActionSets: the file held it before the patch
+    bool markerMissing = false;  // the patch's action sets are there, its marker is not
+    std::vector<bool> setHeld;   // per kInjectedActionSets: the file held it before the patch
     bool heldLegacyMarker = false;
 };
 
@@ -229,6 +193,7 @@ bool preparePatch(const fs::path& dir, const fs::path& file, Prepared& p, const 
         return false;
     }
     recordWhatChanges(doc, p);
+    p.markerMissing = HoldsInjectedActionSets(doc);
     InjectBindings(doc);
     // Refused before anything is written, so that a patch that cannot be written changes
     // nothing.
@@ -253,16 +218,24 @@ Step patchOnce(const fs::path& dir, const Logger& log) {
     if (const std::string otherNames = OtherNamesWarning(p.target, kTag); !otherNames.empty()) {
         LogFormatted(log, "%s", otherNames.c_str());
     }
+    const std::string fileText = platform::DisplayPath(file);
+    if (p.markerMissing) {
+        LogFormatted(log,
+                     "Vexlor[patch]: %s holds the patch's action sets without its marker; "
+                     "putting the marker back, with no new backup\n",
+                     fileText.c_str());
+    }
     // The patched file is written before the backup is made: a document that cannot be
     // written (too large, say) is refused without leaving a backup behind, and the file is
     // still replaced only once its original bytes are safe.
-    const Backup backup{SiblingPath(file, kBackupSuffix), p.target};
     const ReplaceResult written =
         ReplaceFileContents(p.target, SerializedForWriting(p.read.document), &p.read.bytes, [&] {
             // Written out, the document is let go before the target is read once more for
             // the check before the rename: the two never take memory at the same time.
             p.read.document = nlohmann::json();
-            return ensureBackup(backup, dir, p.read.bytes, log);
+            BackupStep step;
+            return decideBackup(file, dir, p.read.bytes, p.markerMissing, step, log) &&
+                   applyBackup(step, p.target, p.read.bytes, log);
         });
     if (written.failedStep == ReplaceStep::kChanged) {
         return Step::kChanged;
@@ -270,7 +243,7 @@ Step patchOnce(const fs::path& dir, const Logger& log) {
     if (!ReportWriteBack(written, p.target, log)) {
         return Step::kFailed;
     }
-    LogFormatted(log, "Vexlor[patch]: patched %s\n", platform::DisplayPath(file).c_str());
+    LogFormatted(log, "Vexlor[patch]: patched %s\n", fileText.c_str());
     return Step::kDone;
 }
 
@@ -321,7 +294,6 @@ PatchPlan PlanPatchGenericHmdBindingsFile(const fs::path& bindingsDir) {
     FailureScope scope;
     PatchPlan plan;
     const fs::path file = bindingsDir / kBindingsFileName;
-    const fs::path backup = SiblingPath(file, kBackupSuffix);
     plan.bindingsFile = platform::DisplayPath(file);
     const Logger keep = KeepLastMessage(plan.detail);
     Prepared p;
@@ -335,14 +307,19 @@ PatchPlan PlanPatchGenericHmdBindingsFile(const fs::path& bindingsDir) {
         plan.decision = PatchDecision::kAlreadyPatched;
         return plan;
     }
-    bool backupInPlace = false;
-    if (!fitsWriteLimit(p, keep) || !findBackup(backup, bindingsDir, backupInPlace, keep)) {
+    BackupStep step;
+    if (!fitsWriteLimit(p, keep) ||
+        !decideBackup(file, bindingsDir, p.read.bytes, p.markerMissing, step, keep)) {
         plan.failure = scope.Result(false);
         return plan;
     }
-    if (!backupInPlace) {
-        plan.backupToMake = platform::DisplayPath(backup);
+    if (!step.make.empty()) {
+        plan.backupToMake = platform::DisplayPath(step.make);
     }
+    if (!step.kept.empty()) {
+        plan.backupKept = platform::DisplayPath(step.kept);
+    }
+    plan.markerMissing = p.markerMissing;
     plan.decision = PatchDecision::kPatch;
     planChanges(p, plan);
     if (std::string otherNames = OtherNamesWarning(p.target, kTag); !otherNames.empty()) {

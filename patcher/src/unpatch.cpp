@@ -1,10 +1,12 @@
 #include <string>
+#include <vector>
 
 #include "dir_lock.h"
 #include "failure.h"
 #include "file_ops.h"
 #include "inject.h"
 #include "json_file.h"
+#include "kept_files.h"
 #include "legacy.h"
 #include "log.h"
 #include "names.h"
@@ -33,6 +35,15 @@ struct Files {
     fs::path target;  // where its bytes live: the file, or the file a link leads to
     fs::path backup;
 };
+
+// "a, b and c", for a message.
+std::string joinedNames(const std::vector<std::string>& names) {
+    std::string joined;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        joined += (i == 0 ? "" : i + 1 == names.size() ? " and " : ", ") + names[i];
+    }
+    return joined;
+}
 
 fs::path cleanupNote(const Files& f) {
     return SiblingPath(f.file, kCleanupOwedSuffix);
@@ -128,18 +139,25 @@ void undoInjectedContent(json& doc, const json& original, UnpatchPlan* changes =
 }
 
 // The undo of a marked document, written back: `original` is the backup's document, or null
-// without a backup, where the injected sets simply go.
-Step undoInPlace(const Files& f, json doc, const json& original, const std::string& readBytes,
-                 const Logger& log) {
+// without a backup, where the injected sets simply go. An undo that leaves exactly the
+// backup's content gives back its very bytes (`originalBytes`, when they hold no patch), so
+// that the next patch does not take a mere change of layout for a new original.
+Step undoInPlace(const Files& f, json doc, const json& original, const std::string* originalBytes,
+                 const std::string& readBytes, const Logger& log) {
     undoInjectedContent(doc, original);
+    if (originalBytes != nullptr && doc == original) {
+        return writeUndo(f, ContentOf(*originalBytes), readBytes, log);
+    }
     return writeUndo(f, SerializedForWriting(doc), readBytes, log);
 }
 
-Step restore(const Files& f, const std::string& backupBytes, const std::string& readBytes,
+// `content` is the backup's bytes, or, when the backup itself carries a patch, its undone form:
+// an unpatch leaves no patch of either release behind.
+Step restore(const Files& f, const ContentProducer& content, const std::string& readBytes,
              const Logger& log) {
     const std::string backupText = platform::DisplayPath(f.backup);
     const bool noted = noteCleanupOwed(f, log);
-    const ReplaceResult restored = ReplaceFileContents(f.target, backupBytes, &readBytes);
+    const ReplaceResult restored = ReplaceFileContents(f.target, content, &readBytes);
     if (!restored.replaced()) {
         withdrawCleanupNote(f, noted);
     }
@@ -213,9 +231,33 @@ struct Reading {
     bool hasBackup = false;
     std::string backupBytes;
     std::string current;  // the bindings file's bytes, as read
-    json original;        // the backup's document; null without a backup
-    json doc;             // the bindings file's document, for an undo in place
+    json original;        // the backup's document, its own patch undone; null without a backup
+    const char* backupMarker = nullptr;  // the marker the backup itself carries, if any
+    json doc;                            // the bindings file's document, for an undo in place
 };
+
+// A backup taken of a file that was patched already (by an older release, or a copy of a
+// patched file put there by hand) holds no original of the injected sets: they and its marker
+// go, as they would from the file itself.
+void undoPatchInBackup(Reading& r) {
+    r.backupMarker = CarriedMarker(r.original);
+    if (r.backupMarker != nullptr) {
+        undoInjectedContent(r.original, json());
+    }
+}
+
+// Whether the file is ours without its marker: the patch's action sets exactly as it writes
+// them. Said once, for the unpatch and its plan alike.
+bool patchedWithoutMarker(const Reading& r, const std::string& fileText, const Logger& log) {
+    if (!HoldsInjectedActionSets(r.doc)) {
+        return false;
+    }
+    LogFormatted(log,
+                 "Vexlor[unpatch]: %s holds the patch's action sets without its marker; "
+                 "undoing it\n",
+                 fileText.c_str());
+    return true;
+}
 
 // With a backup: its bytes come back when the file is still what the patch made of it;
 // otherwise the file changed since, and what changed stays.
@@ -226,8 +268,10 @@ Route chooseWithBackup(Reading& r, const Logger& log) {
     }
     const bool backupParsed = ParseJsonText(r.backupBytes, r.original, cause);
     if (r.current == r.backupBytes || (backupParsed && isPatchOf(r.original, r.current))) {
+        undoPatchInBackup(r);
         return Route::kRestore;
     }
+    undoPatchInBackup(r);
     const std::string fileText = platform::DisplayPath(r.files.file);
     const std::string backupText = platform::DisplayPath(r.files.backup);
     if (!ParseJsonText(r.current, r.doc, cause)) {
@@ -235,7 +279,7 @@ Route chooseWithBackup(Reading& r, const Logger& log) {
                      cause.c_str());
         return Route::kWouldFail;
     }
-    if (CarriedMarker(r.doc) == nullptr) {
+    if (CarriedMarker(r.doc) == nullptr && !patchedWithoutMarker(r, fileText, log)) {
         LogFormatted(log,
                      "Vexlor[unpatch]: %s no longer carries the patch (it changed since) "
                      "-- leaving alone; the backup %s is kept\n",
@@ -265,12 +309,33 @@ Route chooseWithoutBackup(Reading& r, const Logger& log) {
                      fileText.c_str(), cause.c_str());
         return Route::kWouldFail;
     }
-    if (CarriedMarker(r.doc) == nullptr) {
+    if (CarriedMarker(r.doc) == nullptr && !patchedWithoutMarker(r, fileText, log)) {
         LogFormatted(log, "Vexlor[unpatch]: %s has no Vexlor marker -- leaving alone\n",
                      fileText.c_str());
         return Route::kLeaveAlone;
     }
     return Route::kUndoInPlace;
+}
+
+// Points `f.backup` at the newest generation of the backup: the original the file had when it
+// was last patched. Every name is looked at, so that none is taken for absent unchecked.
+Presence findNewestBackup(Files& f, const Logger& log) {
+    const fs::path first = SiblingPath(f.file, kBackupSuffix);
+    Presence found = Presence::kAbsent;
+    for (int number = 1; number <= kMaxGenerations; ++number) {
+        const fs::path generation = GenerationPath(first, number);
+        switch (LookFor(generation, kTag, log)) {
+            case Presence::kUnknown:
+                return Presence::kUnknown;
+            case Presence::kPresent:
+                f.backup = generation;
+                found = Presence::kPresent;
+                break;
+            case Presence::kAbsent:
+                break;
+        }
+    }
+    return found;
 }
 
 Route chooseRoute(Reading& r, const Logger& log) {
@@ -287,7 +352,7 @@ Route chooseRoute(Reading& r, const Logger& log) {
     if (!ResolveWriteTarget(r.files.file, r.files.dir, kTag, log, r.files.target)) {
         return Route::kWouldFail;
     }
-    switch (LookFor(r.files.backup, kTag, log)) {
+    switch (findNewestBackup(r.files, log)) {
         case Presence::kPresent:
             r.hasBackup = true;
             return chooseWithBackup(r, log);
@@ -299,8 +364,59 @@ Route chooseRoute(Reading& r, const Logger& log) {
     return Route::kWouldFail;
 }
 
+// Where the file's bytes are kept before an undo replaces edits made inside the injected
+// sets: the newest copy when it holds these very bytes already (an undo cut short, run again),
+// else the next generation. False, with the reason in `problem`, when no copy can be made.
+bool decideCopy(const Files& f, const std::string& bytes, fs::path& copy, bool& existing,
+                std::string& problem) {
+    const fs::path first = SiblingPath(f.file, kBeforeUndoSuffix);
+    Generations found;
+    if (!FindGenerations(first, f.dir, found, problem)) {
+        return false;
+    }
+    std::string newestBytes;
+    existing = !found.present.empty() &&
+               !platform::ReadWholeFile(found.newestPath(), kMaxFileBytes, newestBytes) &&
+               newestBytes == bytes;
+    copy = existing ? found.newestPath() : NextGeneration(first, found, problem);
+    return problem.empty();
+}
+
+// An undo in place puts back what the patch replaced; what someone changed inside the
+// injected sets since would be gone with no trace, so the file's bytes are kept first.
+bool keepCopyBeforeUndo(const Reading& r, const Logger& log) {
+    const std::vector<std::string> edited = EditedActionSets(r.doc);
+    if (edited.empty()) {
+        return true;
+    }
+    fs::path copy;
+    bool existing = false;
+    std::string problem;
+    if (decideCopy(r.files, r.current, copy, existing, problem) && !existing) {
+        problem = KeepFile(copy, r.current, r.files.target, FailureKind::kCopyFailed, kTag, log);
+    }
+    const std::string fileText = platform::DisplayPath(r.files.file);
+    if (!problem.empty()) {
+        NoteFailure(FailureKind::kCopyFailed);
+        LogFormatted(log,
+                     "Vexlor[unpatch]: could not keep a copy of %s before undoing the patch: %s "
+                     "-- nothing was changed\n",
+                     fileText.c_str(), problem.c_str());
+        return false;
+    }
+    LogFormatted(
+        log, "Vexlor[unpatch]: kept a copy of %s as %s: the undo replaces the edits in %s\n",
+        fileText.c_str(), platform::DisplayPath(copy).c_str(), joinedNames(edited).c_str());
+    return true;
+}
+
 Step undo(Reading& r, const Logger& log) {
-    const Step step = undoInPlace(r.files, std::move(r.doc), r.original, r.current, log);
+    if (!keepCopyBeforeUndo(r, log)) {
+        return Step::kFailed;
+    }
+    const bool bytesUsable = r.hasBackup && r.backupMarker == nullptr;
+    const Step step = undoInPlace(r.files, std::move(r.doc), r.original,
+                                  bytesUsable ? &r.backupBytes : nullptr, r.current, log);
     if (step != Step::kUndone) {
         return step;
     }
@@ -317,6 +433,20 @@ Step undo(Reading& r, const Logger& log) {
     return step;
 }
 
+Step restoreAndUndo(const Reading& r, const Logger& log) {
+    if (r.backupMarker == nullptr) {
+        return restore(r.files, ContentOf(r.backupBytes), r.current, log);
+    }
+    const Step step = restore(r.files, SerializedForWriting(r.original), r.current, log);
+    if (step == Step::kUndone) {
+        LogFormatted(log,
+                     "Vexlor[unpatch]: the backup itself carried a patch (%s); erased Vexlor "
+                     "markers + bindings in %s\n",
+                     r.backupMarker, platform::DisplayPath(r.files.file).c_str());
+    }
+    return step;
+}
+
 Step unpatchOnce(const Files& f, const Logger& log) {
     Reading r;
     r.files = f;
@@ -329,7 +459,7 @@ Step unpatchOnce(const Files& f, const Logger& log) {
     }
     switch (route) {
         case Route::kRestore:
-            return restore(r.files, r.backupBytes, r.current, log);
+            return restoreAndUndo(r, log);
         case Route::kUndoInPlace:
             return undo(r, log);
         case Route::kLeaveAlone:
@@ -364,6 +494,45 @@ void planCleanup(const Files& f, Route route, UnpatchPlan& plan) {
     for (const fs::path& profile : OwnLegacyProfiles(f.dir, kLegacyControllerType)) {
         plan.removedLegacyProfiles.push_back(platform::DisplayPath(profile.filename()));
     }
+}
+
+// The backup used and the older generations kept beside it.
+void planBackups(const Reading& r, UnpatchPlan& plan) {
+    plan.backup = platform::DisplayPath(r.files.backup);
+    if (r.backupMarker != nullptr) {
+        plan.backupMarker = r.backupMarker;
+    }
+    const fs::path first = SiblingPath(r.files.file, kBackupSuffix);
+    for (int number = 1; number <= kMaxGenerations; ++number) {
+        const fs::path generation = GenerationPath(first, number);
+        if (generation == r.files.backup) {
+            break;
+        }
+        std::error_code ec;
+        if (QueryPresence(generation, ec) != Presence::kAbsent) {
+            plan.olderBackups.push_back(platform::DisplayPath(generation));
+        }
+    }
+}
+
+// The copy an undo in place keeps first, when it replaces edits; false when it cannot.
+bool planCopy(const Reading& r, UnpatchPlan& plan) {
+    plan.editedActionSets = EditedActionSets(r.doc);
+    if (plan.editedActionSets.empty()) {
+        return true;
+    }
+    fs::path copy;
+    bool existing = false;
+    std::string problem;
+    if (!decideCopy(r.files, r.current, copy, existing, problem)) {
+        NoteFailure(FailureKind::kCopyFailed);
+        plan.detail = "Vexlor[unpatch]: could not keep a copy of " +
+                      platform::DisplayPath(r.files.file) +
+                      " before undoing the patch: " + problem + " -- nothing was changed\n";
+        return false;
+    }
+    plan.copyBeforeUndo = platform::DisplayPath(copy);
+    return true;
 }
 
 Files filesIn(const fs::path& bindingsDir) {
@@ -422,11 +591,16 @@ UnpatchPlan PlanUnpatchGenericHmdBindingsFile(const fs::path& bindingsDir) {
         plan.failure = scope.Result(false);
         return plan;
     }
+    if (route == Route::kUndoInPlace && !planCopy(r, plan)) {
+        plan.failure = scope.Result(false);
+        return plan;
+    }
     plan.decision = route;
     if (r.hasBackup && (route == Route::kRestore || route == Route::kUndoInPlace)) {
-        plan.backup = platform::DisplayPath(r.files.backup);
+        planBackups(r, plan);
     }
     if (route == Route::kUndoInPlace) {
+        plan.markerMissing = CarriedMarker(r.doc) == nullptr;
         undoInjectedContent(r.doc, r.original, &plan);
     }
     if (route == Route::kRestore || route == Route::kUndoInPlace) {

@@ -35,6 +35,10 @@ import time
 
 BINDINGS = "vrcompositor_bindings_generic_hmd.json"
 BACKUP = BINDINGS + ".vexlor_backup"
+# The next generation of the backup, made when the runtime rewrote the file since the last one.
+BACKUP_2 = BACKUP + ".2"
+# The file's bytes, kept before an undo in place replaces edits inside the injected sets.
+BEFORE_UNDO = BINDINGS + ".vexlor_before_undo"
 TEMP_SUFFIX = ".vexlor_tmp"
 # Stands beside the bindings file while an unpatch owes a legacy cleanup: a failure or a crash
 # may leave it, the next run must take it away.
@@ -134,6 +138,7 @@ class Scenario:
     expected: dict  # file name -> bytes after a run that never failed
     watched: str  # the file the operation exists to change
     legacy: tuple = ()  # legacy profile files the run should remove
+    restores: bool = False  # an unpatch that copies a backup back, rather than undoing in place
     base_inject: tuple = ()  # strace -e inject options applied to every run
     # Who may use the watched file, besides its mode: given to it at the start; the file and its
     # backup must have them whenever the run or the next one has written them.
@@ -219,6 +224,18 @@ def scenarios(injected):
     lost_marker["bindings"]["/actions/lasermouse"] = {"sources": []}
     lost_marker_bytes = json.dumps(lost_marker, indent=2).encode()
     legacy = {LEGACY_BINDINGS: LEGACY_V2, LEGACY_PROFILE: LEGACY_V1}
+    # Patched, then the runtime rewrote it (the new original, in BACKUP_2) and it was patched
+    # again.
+    new_original = json.dumps(dict(original, description="updated by the runtime")).encode()
+    # Patched, then someone added a source of their own to an injected set.
+    edited = json.loads(json.dumps(patched(original, injected)))  # not sharing `injected`
+    edited["bindings"]["/actions/system"]["sources"].append({"path": "/user/head/mine"})
+    edited_bytes = json.dumps(edited, indent=2).encode()
+    # The older release's patched file, taken for the original and patched once more.
+    by_older_release = dict(original, vexlor_patched_v1=True)
+    by_older_release_bytes = json.dumps(by_older_release).encode()
+    marker_lost = patched(original, injected)
+    del marker_lost["vexlor_patched_v2"]
     return [
         Scenario("first patch", "patch", {BINDINGS: ORIGINAL},
                  {BINDINGS: patched_bytes, BACKUP: ORIGINAL}, BINDINGS),
@@ -228,12 +245,30 @@ def scenarios(injected):
                  base_inject=("renameat2:error=ENOSYS",)),
         Scenario("re-patch with existing backup", "patch",
                  {BINDINGS: lost_marker_bytes, BACKUP: ORIGINAL},
-                 {BINDINGS: on_disk(patched(lost_marker, injected)), BACKUP: ORIGINAL}, BINDINGS),
+                 {BINDINGS: on_disk(patched(lost_marker, injected)), BACKUP: ORIGINAL,
+                  BACKUP_2: lost_marker_bytes}, BINDINGS),
+        Scenario("patch puts a lost marker back", "patch", {BINDINGS: json.dumps(marker_lost).encode()},
+                 {BINDINGS: patched_bytes}, BINDINGS),
         Scenario("already patched", "patch", {BINDINGS: patched_bytes, BACKUP: ORIGINAL},
                  {BINDINGS: patched_bytes, BACKUP: ORIGINAL}, BINDINGS),
         Scenario("unpatch by restore", "unpatch",
                  {BINDINGS: patched_bytes, BACKUP: ORIGINAL, **legacy},
-                 {BINDINGS: ORIGINAL, BACKUP: ORIGINAL}, BINDINGS, legacy=tuple(legacy)),
+                 {BINDINGS: ORIGINAL, BACKUP: ORIGINAL}, BINDINGS, legacy=tuple(legacy),
+                 restores=True),
+        Scenario("unpatch from the newest backup", "unpatch",
+                 {BINDINGS: on_disk(patched(json.loads(new_original), injected)), BACKUP: ORIGINAL,
+                  BACKUP_2: new_original},
+                 {BINDINGS: new_original, BACKUP: ORIGINAL, BACKUP_2: new_original}, BINDINGS,
+                 restores=True),
+        Scenario("unpatch of a backup patched by the older release", "unpatch",
+                 {BINDINGS: on_disk(patched(by_older_release, injected)),
+                  BACKUP: by_older_release_bytes},
+                 {BINDINGS: on_disk(erased(by_older_release)), BACKUP: by_older_release_bytes},
+                 BINDINGS, restores=True),
+        Scenario("unpatch keeps a copy before undoing edits", "unpatch",
+                 {BINDINGS: edited_bytes, BACKUP: ORIGINAL},
+                 {BINDINGS: ORIGINAL, BACKUP: ORIGINAL, BEFORE_UNDO: edited_bytes},
+                 BINDINGS),
         Scenario("unpatch by erase", "unpatch", {BINDINGS: patched_bytes, **legacy},
                  {BINDINGS: on_disk(original)}, BINDINGS, legacy=tuple(legacy)),
         Scenario("first patch keeping group, ACL and attributes", "patch", {BINDINGS: ORIGINAL},
@@ -563,8 +598,8 @@ def late_backup_problems(runner, root):
 def flush_warning_problems(scenario, errno_name, result):
     """A failed flush of the directory after a rename leaves the new file in place: the run
     succeeds and warns, as the restore from a backup or as every atomic write does. A failed
-    flush of the backup stops the patch with the cause, before the file is replaced: the file
-    is replaced only once its original is on storage."""
+    flush of a kept copy (a backup, the copy before an undo) stops the run with the cause,
+    before the file is replaced: the file is replaced only once what it held is on storage."""
     if errno_name == "EINVAL":
         return []  # a directory that cannot be flushed: see unflushable_directory_problems
     moved_to = None
@@ -578,15 +613,15 @@ def flush_warning_problems(scenario, errno_name, result):
     else:
         return []
     cause = os.strerror(getattr(errno, errno_name))
-    if os.path.basename(moved_to) == BACKUP:
+    if os.path.basename(moved_to) in (BACKUP, BACKUP_2, BEFORE_UNDO):
         stopped = result.status == 1 and any(cause in m for m in log_messages(result.err))
         unchanged = read(os.path.join(os.path.dirname(moved_to), scenario.watched)) == \
             scenario.start[scenario.watched]
         if stopped and unchanged:
             return []
-        return ["the backup's failed flush did not stop the patch before the file changed:\n" +
+        return ["a kept copy's failed flush did not stop the run before the file changed:\n" +
                 result.err]
-    if scenario.operation == "unpatch" and BACKUP in scenario.start:
+    if scenario.restores:
         warning = "Vexlor[unpatch]: could not flush %s to storage: %s\n" % (moved_to, cause)
     else:
         warning = "Vexlor[patch]: wrote %s, but could not flush it to storage: %s\n" % (moved_to, cause)

@@ -49,6 +49,15 @@ inline constexpr const char* kBindingsFileName = "vrcompositor_bindings_generic_
 inline constexpr const char* kBackupSuffix = ".vexlor_backup";
 // "<file><kTempSuffix>" is where a write goes before it is renamed over <file>.
 inline constexpr const char* kTempSuffix = ".vexlor_tmp";
+// Kept files come in generations: "<name>" is the first, then "<name>.2", "<name>.3", ... up to
+// "<name>.<kMaxGenerations>", each newer than the one before; none is ever overwritten. When
+// the runtime rewrites the file, the next patch keeps the new original as the next generation
+// of the backup, and unpatch goes back to the newest.
+inline constexpr const char* kGenerationSeparator = ".";
+inline constexpr int kMaxGenerations = 10;
+// "<bindings file><kBeforeUndoSuffix>" (and its generations) holds the file's bytes from just
+// before an unpatch replaced edits someone had made inside the injected action sets.
+inline constexpr const char* kBeforeUndoSuffix = ".vexlor_before_undo";
 
 // The patch sets these action sets, each whole, in the document's "bindings" object.
 inline constexpr const char* kBindingsKey = "bindings";
@@ -76,14 +85,18 @@ using Logger = std::function<void(const char* message)>;
 bool AtomicWriteJson(const std::filesystem::path& target, const nlohmann::json& j, Logger log);
 
 // Brings "vrcompositor_bindings_generic_hmd.json" in `bindingsDir` into the patched state,
-// saving its original bytes once to "<file>.vexlor_backup" before the first change. True when
-// the file is now patched (by this call or an earlier one).
+// saving its original bytes to "<file>.vexlor_backup" before the first change, and a new
+// original the runtime wrote since to the backup's next generation. A file that holds the
+// patch without its marker gets the marker back and no backup. True when the file is now
+// patched (by this call or an earlier one).
 bool PatchGenericHmdBindingsFile(const std::filesystem::path& bindingsDir, Logger log);
 
-// Undoes the patch: restores the backup where one exists, otherwise erases what the patch
-// added from a file that carries a Vexlor marker. Then removes the legacy "lighthouse_hmd"
-// profile files an older release wrote. True when a settled state was reached, including
-// "nothing to do" and "not ours".
+// Undoes the patch: restores the newest backup where the file is still what the patch made,
+// otherwise erases what the patch added from a file that carries a Vexlor marker or the
+// patch's action sets, keeping the file's bytes first where that replaces someone's edits.
+// No patch of either release is left, even one the backup itself carries. Then removes the
+// legacy "lighthouse_hmd" profile files an older release wrote. True when a settled state was
+// reached, including "nothing to do" and "not ours".
 bool UnpatchGenericHmdBindingsFile(const std::filesystem::path& bindingsDir, Logger log);
 
 // Why PatchGenericHmdBindingsFile or UnpatchGenericHmdBindingsFile failed, for a caller that
@@ -111,6 +124,7 @@ enum class FailureKind {
     kDirectoryAppendOnly,   // the directory lets files be made but not replaced (chattr +a, +i)
     kReadOnlyMount,         // the file system is mounted read-only
     kAbandoned,             // the caller asked the operation to stop (OperationControl)
+    kCopyFailed,            // unpatch: the copy kept before an undo replaces edits was not made
     kOther,
 };
 
@@ -152,6 +166,10 @@ struct PatchPlan {
     std::string detail;
     std::string bindingsFile;  // the file as named in the directory
     std::string backupToMake;  // kPatch: where the original would be saved; "" when kept already
+    // kPatch, when the file changed since its newest backup: that backup, kept as it is while
+    // the new original goes to backupToMake, the next generation
+    std::string backupKept;
+    bool markerMissing = false;  // kPatch: the file holds the patch without its marker
     std::vector<std::string> addedActionSets;     // kPatch: action sets the file lacks
     std::vector<std::string> replacedActionSets;  // kPatch: action sets it holds, replaced whole
     std::vector<std::string> removedMarkers;      // kPatch: kLegacyMarkerKey when it is there
@@ -175,7 +193,14 @@ struct UnpatchPlan {
     FailureKind failure = FailureKind::kNone;
     std::string detail;
     std::string bindingsFile;
-    std::string backup;  // kRestore, and kUndoInPlace with a backup: the backup used
+    std::string backup;  // kRestore, and kUndoInPlace with a backup: the newest backup, used
+    std::vector<std::string> olderBackups;  // the older generations of the backup, all kept
+    std::string backupMarker;    // kRestore: the backup itself carries this marker; undone too
+    bool markerMissing = false;  // kUndoInPlace: the file holds the patch without its marker
+    // kUndoInPlace: injected sets someone edited since the patch, whose edits the undo
+    // replaces, and where the file's bytes are kept first
+    std::vector<std::string> editedActionSets;
+    std::string copyBeforeUndo;
     std::vector<std::string> restoredActionSets;     // kUndoInPlace: given the backup's value again
     std::vector<std::string> removedActionSets;      // kUndoInPlace: taken out
     std::vector<std::string> removedMarkers;         // kUndoInPlace
@@ -198,6 +223,9 @@ enum class BindingsFileState {
     kPatched,        // carries kMarkerKey
     kPatchedLegacy,  // carries kLegacyMarkerKey only
     kNotPatched,
+    // carries neither marker, yet holds the three injected action sets exactly as the patch
+    // writes them: patched, with its marker lost; unpatch undoes it, patch puts the marker back
+    kPatchedMarkerMissing,
 };
 
 struct BindingsFileReport {
@@ -230,6 +258,15 @@ struct LegacyProfileReport {
     LegacyProfileState state = LegacyProfileState::kAbsent;
     std::string marker;  // kOurs: the marker key found
     std::string detail;  // kUnknown: the cause
+    // kOurs: whether an unpatch run now would remove it. Unpatch removes legacy profiles only
+    // after it restores or undoes the bindings file.
+    bool removedByUnpatch = false;
+};
+
+// A kept file of which there may be several generations, named by its file name.
+struct KeptFileReport {
+    std::string fileName;
+    FileReport file;
 };
 
 struct BindingsInspection {
@@ -242,7 +279,12 @@ struct BindingsInspection {
     std::string operationDetail;
     // The rest is examined only when directoryState is kDirectory.
     BindingsFileReport bindingsFile;
-    FileReport backup;                                // "<bindings file><kBackupSuffix>"
+    FileReport backup;  // "<bindings file><kBackupSuffix>"
+    // The newer generations of the backup that are present, oldest first; unpatch uses the
+    // newest.
+    std::vector<KeptFileReport> newerBackups;
+    // "<bindings file><kBeforeUndoSuffix>" and its generations, those present, oldest first.
+    std::vector<KeptFileReport> copiesBeforeUndo;
     FileReport temporaryFile;                         // "<bindings file><kTempSuffix>"
     FileReport backupTemporaryFile;                   // "<backup><kTempSuffix>"
     std::vector<LegacyProfileReport> legacyProfiles;  // in the order of kLegacyProfileFileNames

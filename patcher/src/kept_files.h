@@ -1,0 +1,51 @@
+// Files the patcher keeps beside the bindings file so that no bytes are ever lost: the
+// backups of the originals and the copies taken before an undo. Each comes in generations of
+// one name ("<name>", "<name>.2", ...), written once, whole and durably, and never replaced.
+#ifndef VEXLOR_KEPT_FILES_H_
+#define VEXLOR_KEPT_FILES_H_
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "vexlor/bindings.h"
+
+namespace vexlor {
+
+// Generation `number` of `first`: `first` itself for 1, "<first>.<number>" after it.
+std::filesystem::path GenerationPath(const std::filesystem::path& first, int number);
+
+struct Generations {
+    std::vector<std::filesystem::path> present;  // oldest first
+    int newest = 0;                              // the newest one's number; 0 when none is there
+    std::filesystem::path newestPath() const { return present.empty() ? "" : present.back(); }
+};
+
+// The generations of `first` in the directory `dir`. False, with `problem` set, when one of the
+// names cannot be checked or holds something that is not a file of the directory's owner:
+// "cannot tell" is never taken for "absent", and nothing is removed.
+bool FindGenerations(const std::filesystem::path& first, const std::filesystem::path& dir,
+                     Generations& found, std::string& problem);
+
+// Where the next generation after `found` goes; empty, with `problem` set, when all
+// kMaxGenerations names are taken.
+std::filesystem::path NextGeneration(const std::filesystem::path& first, const Generations& found,
+                                     std::string& problem);
+
+// Puts `bytes` durably in place at `path`, where nothing may stand: through a temporary
+// sibling, flushed, moved by a step that never replaces, and the directory flushed after. The
+// new file takes who may use `model` (permission bits, group, ACL, label), and its other
+// attributes, those it cannot take named in a warning under `tag`. Empty on success; otherwise
+// why not (the failure noted as kind `failed`, or kAccessNotCarried), and `path` is either
+// whole or absent.
+std::string KeepFile(const std::filesystem::path& path, const std::string& bytes,
+                     const std::filesystem::path& model, FailureKind failed, const char* tag,
+                     const Logger& log);
+
+// Removes the temporary name an interrupted KeepFile left beside `path`, saying so when it
+// cannot.
+void ClearKeptFileLeftover(const std::filesystem::path& path, const char* tag, const Logger& log);
+
+}  // namespace vexlor
+
+#endif  // VEXLOR_KEPT_FILES_H_
