@@ -275,7 +275,7 @@ def scenarios(injected):
                  {BINDINGS: patched_bytes, BACKUP: ORIGINAL}, BINDINGS, access=True),
         Scenario("restore keeping group, ACL and attributes", "unpatch",
                  {BINDINGS: patched_bytes, BACKUP: ORIGINAL},
-                 {BINDINGS: ORIGINAL, BACKUP: ORIGINAL}, BINDINGS, access=True),
+                 {BINDINGS: ORIGINAL, BACKUP: ORIGINAL}, BINDINGS, access=True, restores=True),
         Scenario("legacy cleanup", "cleanup", {BINDINGS: ORIGINAL, **legacy},
                  {BINDINGS: ORIGINAL}, BINDINGS, legacy=tuple(legacy)),
         Scenario("AtomicWriteJson over existing target", "atomic-write",
