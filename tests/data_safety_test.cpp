@@ -12,14 +12,6 @@
 #include "os_traps.h"
 #include "run_process.h"
 
-#if defined(__SANITIZE_ADDRESS__)
-#define VEXLOR_TEST_SANITIZED 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define VEXLOR_TEST_SANITIZED 1
-#endif
-#endif
-
 namespace vexlor::testing {
 namespace {
 
@@ -168,12 +160,8 @@ TEST(DataSafety, LinkedBindingsFileStaysALinkAndOnlyItsOwnersFileIsWritten) {
 // takes over the read limit is refused before anything is written; one near the limit in the
 // written form patches, and patches again.
 TEST(DataSafety, NeverWritesWhatItWouldRefuseToRead) {
-#if defined(VEXLOR_TEST_SANITIZED)
-    GTEST_SKIP() << "files of 64 MiB take minutes through a sanitized build; the plain build "
-                    "runs this";
-#endif
-    if (!HavePosixFiles()) {
-        GTEST_SKIP() << "files of 64 MiB take minutes under wine; the Linux build runs this";
+    if (const char* why = WhyNoLargeFilesHere()) {
+        GTEST_SKIP() << why;
     }
     ToolDir d;
     const std::string set = InjectedActionSets()["/actions/system"].dump();

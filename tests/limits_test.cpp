@@ -261,12 +261,8 @@ TEST(LimitsSpecialFiles, EndlessDeviceAsBindingsFileIsRefusedBySize) {
 // The write limit is the read limit, to the byte: a document whose written form is exactly
 // the largest file the patcher reads is written; one byte more writes nothing at all.
 TEST(LimitsWrite, TheWriteLimitIsTheReadLimitToTheByte) {
-#if defined(VEXLOR_TEST_SANITIZED)
-    GTEST_SKIP() << "files of 64 MiB take minutes through a sanitized build; the plain build "
-                    "runs this";
-#endif
-    if (!HavePosixFiles()) {
-        GTEST_SKIP() << "files of 64 MiB take minutes under wine; the Linux build runs this";
+    if (const char* why = WhyNoLargeFilesHere()) {
+        GTEST_SKIP() << why;
     }
     for (const std::size_t written : {kMaxFileBytes, kMaxFileBytes + 1}) {
         LimitsDir d;
