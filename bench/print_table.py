@@ -67,18 +67,22 @@ def load_benchmark_rows(path, errors):
     return rows
 
 
+def scaled(value, units, smallest):
+    """Three significant digits in the largest unit that keeps the value at 1 or more once
+    rounded (999.7 M is "1 G", never "1e+03 M")."""
+    for unit, scale in units:
+        if value >= scale * 0.9995:
+            return "%.3g %s" % (value / scale, unit)
+    return smallest
+
+
 def format_time(seconds):
-    for unit, scale in (("s", 1.0), ("ms", 1e-3), ("us", 1e-6)):
-        if seconds >= scale:
-            return "%.3g %s" % (seconds / scale, unit)
-    return "%.3g us" % (seconds / 1e-6)
+    units = (("s", 1.0), ("ms", 1e-3), ("us", 1e-6))
+    return scaled(seconds, units, "%.3g us" % (seconds / 1e-6))
 
 
 def format_count(count):
-    for unit, scale in (("G", 1e9), ("M", 1e6), ("k", 1e3)):
-        if count >= scale:
-            return "%.3g %s" % (count / scale, unit)
-    return "%d" % count
+    return scaled(count, (("G", 1e9), ("M", 1e6), ("k", 1e3)), "%d" % count)
 
 
 def format_bytes(count):
