@@ -4,11 +4,16 @@
 // that both meet the same load; the paired ratio is the median of the per-iteration ratios.
 // Each row also reports the most heap memory the operation held at once.
 //
-// The floors: a first patch reads, parses, makes two durable replacements (the backup, then
-// the file: each a temporary file written, flushed, renamed and its directory flushed) and
-// serializes; an already patched file and the status read and validate without building
-// anything; a restore reads the backup and makes one durable replacement; an atomic write
-// serializes and makes one; an erase reads, parses, serializes and makes one.
+// The floors, each writing the very bytes its operation writes (checked after the run) with
+// the same durability: a first patch reads, makes the backup a durable replacement, parses,
+// adds what the patch adds, serializes and makes a second durable replacement; an already
+// patched file and the status read and scan for the marker without building anything; a
+// restore reads the backup and the file and makes one durable replacement; an undo in place
+// reads and parses the file and the backup, takes out what the patch added, serializes and
+// makes one (without a backup it reads and parses the file only); an atomic write serializes
+// and makes one; the dry runs read and scan (the patch's) or read both files (the unpatch's).
+// A durable replacement writes a temporary sibling, flushes it, renames it over the file and
+// flushes the directory.
 //
 // Every iteration starts from the same files, laid down and flushed to storage outside the
 // timed region, so that no timed call pays for the setup's write-back.
@@ -35,6 +40,7 @@
 #include <nlohmann/json.hpp>
 
 #include "documents.h"
+#include "floors.h"
 #include "heap_counter.h"
 #include "posix_io.h"
 
@@ -52,7 +58,13 @@ struct Case {
     std::string size;
     std::string bytes;
     std::string patchedBytes;  // the document as the library's patch writes it
+    std::string changedBytes;  // the patched document, then changed by its user
+    std::string undoneBytes;   // what an undo in place must make of changedBytes
+    bench::PatchContent patchContent;
 };
+
+// A change a user made after the patch; an undo in place keeps it.
+constexpr const char* kUserChangeKey = "user_setting_after_patch";
 
 struct CaseFiles {
     fs::path dir;
@@ -106,10 +118,19 @@ std::string patchedForm(const std::string& size, const std::string& bytes) {
     return patched;
 }
 
+std::string withUserChange(const std::string& bytes) {
+    json document = json::parse(bytes);
+    document[kUserChangeKey] = "kept by an undo in place";
+    return bench::OnDiskForm(document);
+}
+
 void prepare(Case& c) {
     if (c.bytes.empty()) {
         c.bytes = bench::MakeDocument(c.size);
         c.patchedBytes = patchedForm(c.size, c.bytes);
+        c.changedBytes = withUserChange(c.patchedBytes);
+        c.undoneBytes = withUserChange(c.bytes);
+        c.patchContent = bench::FindPatchContent(c.bytes, c.patchedBytes);
     }
 }
 
@@ -129,18 +150,29 @@ struct Contest {
 
 using ContestMaker = Contest (*)(const Case&, const CaseFiles& op, const CaseFiles& floor);
 
+// Both sides must leave `which` holding `bytes`: the operation as it promises, the floor
+// because a floor that wrote other bytes would not be doing the operation's job.
+void expectBoth(const CaseFiles& op, const CaseFiles& floor, fs::path CaseFiles::*which,
+                const std::string& bytes) {
+    expectContent(op.*which, bytes);
+    expectContent(floor.*which, bytes);
+}
+
 // The floors' building blocks, in plain calls: nothing an operation could do less of.
-std::string dumpOnDisk(const json& document) {
-    return document.dump(4);
+bool scanFindsMarker(const CaseFiles& f, bool& valid) {
+    return bench::CarriesMarker(bench::ReadFile(f.bindings), vexlor::kMarkerKey, valid);
 }
 
-bool readAndValidate(const CaseFiles& f) {
-    return json::accept(bench::ReadFile(f.bindings));
+bool readAndFindMarker(const CaseFiles& f) {
+    bool valid = false;
+    return scanFindsMarker(f, valid);
 }
 
-bool rewriteParsed(const CaseFiles& f) {
-    bench::ReplaceDurably(f.bindings, dumpOnDisk(json::parse(bench::ReadFile(f.bindings))));
-    return true;
+// An undo in place: `original` is the backup's document, or null without a backup.
+void undoInPlace(const CaseFiles& f, const json& original, const bench::PatchContent& content) {
+    json document = json::parse(bench::ReadFile(f.bindings));
+    bench::UndoPatch(document, original, content);
+    bench::ReplaceDurably(f.bindings, bench::OnDiskForm(document));
 }
 
 Contest atomicWrite(const Case& c, const CaseFiles& op, const CaseFiles& floor) {
@@ -150,10 +182,10 @@ Contest atomicWrite(const Case& c, const CaseFiles& op, const CaseFiles& floor) 
     return {{[] {}, [=] { return vexlor::AtomicWriteJson(op.bindings, *document, quietLog); }},
             {[] {},
              [=] {
-                 bench::ReplaceDurably(floor.bindings, dumpOnDisk(*document));
+                 bench::ReplaceDurably(floor.bindings, bench::OnDiskForm(*document));
                  return true;
              }},
-            [=, &c] { expectContent(op.bindings, c.bytes); }};
+            [=, &c] { expectBoth(op, floor, &CaseFiles::bindings, c.bytes); }};
 }
 
 Contest patchFirst(const Case& c, const CaseFiles& op, const CaseFiles& floor) {
@@ -166,15 +198,17 @@ Contest patchFirst(const Case& c, const CaseFiles& op, const CaseFiles& floor) {
                  bench::RemoveIfPresent(floor.backup);
                  layDown(floor.bindings, c.bytes);
              },
-             [=] {
+             [=, &c] {
                  const std::string original = bench::ReadFile(floor.bindings);
                  bench::ReplaceDurably(floor.backup, original);
-                 bench::ReplaceDurably(floor.bindings, dumpOnDisk(json::parse(original)));
+                 json document = json::parse(original);
+                 bench::ApplyPatch(document, c.patchContent);
+                 bench::ReplaceDurably(floor.bindings, bench::OnDiskForm(document));
                  return true;
              }},
             [=, &c] {
-                expectContent(op.bindings, c.patchedBytes);
-                expectContent(op.backup, c.bytes);
+                expectBoth(op, floor, &CaseFiles::bindings, c.patchedBytes);
+                expectBoth(op, floor, &CaseFiles::backup, c.bytes);
             }};
 }
 
@@ -182,8 +216,8 @@ Contest patchAlreadyPatched(const Case& c, const CaseFiles& op, const CaseFiles&
     layDown(op.bindings, c.patchedBytes);
     layDown(floor.bindings, c.patchedBytes);
     return {{[] {}, [=] { return patch(op); }},
-            {[] {}, [=] { return readAndValidate(floor); }},
-            [=, &c] { expectContent(op.bindings, c.patchedBytes); }};
+            {[] {}, [=] { return readAndFindMarker(floor); }},
+            [=, &c] { expectBoth(op, floor, &CaseFiles::bindings, c.patchedBytes); }};
 }
 
 Contest status(const Case& c, const CaseFiles& op, const CaseFiles& floor) {
@@ -194,8 +228,8 @@ Contest status(const Case& c, const CaseFiles& op, const CaseFiles& floor) {
                  return vexlor::InspectGenericHmdBindingsFile(op.dir).bindingsFile.state ==
                         vexlor::BindingsFileState::kPatched;
              }},
-            {[] {}, [=] { return readAndValidate(floor); }},
-            [] {}};
+            {[] {}, [=] { return readAndFindMarker(floor); }},
+            [=, &c] { expectBoth(op, floor, &CaseFiles::bindings, c.patchedBytes); }};
 }
 
 Contest unpatchRestore(const Case& c, const CaseFiles& op, const CaseFiles& floor) {
@@ -204,10 +238,33 @@ Contest unpatchRestore(const Case& c, const CaseFiles& op, const CaseFiles& floo
     return {{[=, &c] { layDown(op.bindings, c.patchedBytes); }, [=] { return unpatch(op); }},
             {[=, &c] { layDown(floor.bindings, c.patchedBytes); },
              [=] {
-                 bench::ReplaceDurably(floor.bindings, bench::ReadFile(floor.backup));
+                 const std::string original = bench::ReadFile(floor.backup);
+                 // Read though not compared: the least a restore that must see the file can do.
+                 const std::string current = bench::ReadFile(floor.bindings);
+                 bench::ReplaceDurably(floor.bindings, original);
+                 return !current.empty();
+             }},
+            [=, &c] {
+                expectBoth(op, floor, &CaseFiles::bindings, c.bytes);
+                expectBoth(op, floor, &CaseFiles::backup, c.bytes);
+            }};
+}
+
+// The file changed after the patch and still carries the marker, so the backup may not come
+// back whole: the patch's action sets take the backup's values and the user's change stays.
+Contest unpatchUndo(const Case& c, const CaseFiles& op, const CaseFiles& floor) {
+    layDown(op.backup, c.bytes);
+    layDown(floor.backup, c.bytes);
+    return {{[=, &c] { layDown(op.bindings, c.changedBytes); }, [=] { return unpatch(op); }},
+            {[=, &c] { layDown(floor.bindings, c.changedBytes); },
+             [=, &c] {
+                 undoInPlace(floor, json::parse(bench::ReadFile(floor.backup)), c.patchContent);
                  return true;
              }},
-            [=, &c] { expectContent(op.bindings, c.bytes); }};
+            [=, &c] {
+                expectBoth(op, floor, &CaseFiles::bindings, c.undoneBytes);
+                expectBoth(op, floor, &CaseFiles::backup, c.bytes);
+            }};
 }
 
 Contest unpatchErase(const Case& c, const CaseFiles& op, const CaseFiles& floor) {
@@ -215,8 +272,54 @@ Contest unpatchErase(const Case& c, const CaseFiles& op, const CaseFiles& floor)
     // very bytes the patch started from.
     return {{[=, &c] { layDown(op.bindings, c.patchedBytes); }, [=] { return unpatch(op); }},
             {[=, &c] { layDown(floor.bindings, c.patchedBytes); },
-             [=] { return rewriteParsed(floor); }},
-            [=, &c] { expectContent(op.bindings, c.bytes); }};
+             [=, &c] {
+                 undoInPlace(floor, json(), c.patchContent);
+                 return true;
+             }},
+            [=, &c] { expectBoth(op, floor, &CaseFiles::bindings, c.bytes); }};
+}
+
+void expectAbsent(const fs::path& file) {
+    if (fs::exists(fs::symlink_status(file))) {
+        throw std::runtime_error(file.string() + " was made by a dry run");
+    }
+}
+
+Contest dryRunPatch(const Case& c, const CaseFiles& op, const CaseFiles& floor) {
+    layDown(op.bindings, c.bytes);
+    layDown(floor.bindings, c.bytes);
+    return {{[] {},
+             [=] {
+                 return vexlor::PlanPatchGenericHmdBindingsFile(op.dir).decision ==
+                        vexlor::PatchDecision::kPatch;
+             }},
+            {[] {},
+             [=] {
+                 bool valid = false;
+                 return !scanFindsMarker(floor, valid) && valid;
+             }},
+            [=, &c] {
+                expectBoth(op, floor, &CaseFiles::bindings, c.bytes);
+                expectAbsent(op.backup);
+            }};
+}
+
+Contest dryRunUnpatch(const Case& c, const CaseFiles& op, const CaseFiles& floor) {
+    layDown(op.bindings, c.patchedBytes);
+    layDown(floor.bindings, c.patchedBytes);
+    layDown(op.backup, c.bytes);
+    layDown(floor.backup, c.bytes);
+    return {{[] {},
+             [=] {
+                 return vexlor::PlanUnpatchGenericHmdBindingsFile(op.dir).decision ==
+                        vexlor::UnpatchDecision::kRestore;
+             }},
+            {[] {},
+             [=] {
+                 const std::string original = bench::ReadFile(floor.backup);
+                 return !original.empty() && !bench::ReadFile(floor.bindings).empty();
+             }},
+            [=, &c] { expectBoth(op, floor, &CaseFiles::bindings, c.patchedBytes); }};
 }
 
 struct Operation {
@@ -230,7 +333,10 @@ const Operation kOperations[] = {
     {"patch_already_patched", patchAlreadyPatched},
     {"status", status},
     {"unpatch_restore", unpatchRestore},
+    {"unpatch_undo", unpatchUndo},
     {"unpatch_erase", unpatchErase},
+    {"dry_run_patch", dryRunPatch},
+    {"dry_run_unpatch", dryRunUnpatch},
 };
 
 double timed(const Side& side, std::size_t* peakHeap) {
@@ -254,29 +360,48 @@ double median(std::vector<double> values) {
     return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
-void runContest(benchmark::State& state, const Contest& contest, std::size_t fileBytes) {
+// One timing of each side is one load's accident; a verdict needs the median of several.
+constexpr std::size_t kMinimumPairs = 5;
+
+struct Pairs {
     std::vector<double> floorSeconds, ratios;
     std::size_t peakHeap = 0;
-    bool operationFirst = true;
+};
+
+// Times the two sides one after the other, the first of them alternating from pair to pair.
+double timePair(const Contest& contest, Pairs& pairs) {
+    const bool operationFirst = pairs.ratios.size() % 2 == 0;
+    double operation = 0, floor = 0;
+    if (operationFirst) {
+        operation = timed(contest.operation, &pairs.peakHeap);
+        floor = timed(contest.floor, nullptr);
+    } else {
+        floor = timed(contest.floor, nullptr);
+        operation = timed(contest.operation, &pairs.peakHeap);
+    }
+    pairs.floorSeconds.push_back(floor);
+    pairs.ratios.push_back(operation / floor);
+    return operation;
+}
+
+void runContest(benchmark::State& state, const Contest& contest, std::size_t fileBytes) {
+    Pairs pairs;
     for (auto _ : state) {
-        double operation = 0, floor = 0;
-        if (operationFirst) {
-            operation = timed(contest.operation, &peakHeap);
-            floor = timed(contest.floor, nullptr);
-        } else {
-            floor = timed(contest.floor, nullptr);
-            operation = timed(contest.operation, &peakHeap);
-        }
-        operationFirst = !operationFirst;
-        state.SetIterationTime(operation);
-        floorSeconds.push_back(floor);
-        ratios.push_back(operation / floor);
+        state.SetIterationTime(timePair(contest, pairs));
+    }
+    // A short run (the smoke run's) still gets its verdict from enough pairs.
+    while (pairs.ratios.size() < kMinimumPairs) {
+        timePair(contest, pairs);
     }
     contest.check();
+    const std::vector<double>& floorSeconds = pairs.floorSeconds;
+    const std::vector<double>& ratios = pairs.ratios;
+    const std::size_t peakHeap = pairs.peakHeap;
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * fileBytes));
     state.counters["file_bytes"] = static_cast<double>(fileBytes);
     state.counters["floor_seconds"] = median(floorSeconds);
     state.counters["paired_ratio"] = median(ratios);
+    state.counters["pairs"] = static_cast<double>(ratios.size());
     state.counters["peak_heap_bytes"] = static_cast<double>(peakHeap);
 }
 
@@ -395,7 +520,9 @@ int main(int argc, char** argv) {
         fs::create_directories(workRoot);
         std::vector<Case> cases;
         for (const std::string& size : bench::DocumentSizes()) {
-            cases.push_back({size, {}, {}});
+            Case testCase;
+            testCase.size = size;
+            cases.push_back(std::move(testCase));
         }
         if (!flags.once.empty()) {
             return runOnce(cases, flags.once);

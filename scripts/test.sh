@@ -28,7 +28,7 @@ scripts/test-windows.sh
 stage "install, Debian package and Windows zip"
 scripts/test-packaging.sh
 
-stage "benchmark, once per case"
+stage "benchmark, smoke run"
 scripts/bench.sh --smoke
 
 stage "summary"
