@@ -31,16 +31,24 @@ inline bool HavePosixFiles() {
 #endif
 }
 
+// Whether this build runs under AddressSanitizer, whose runtime makes system calls of its own.
+inline bool Sanitized() {
+#if defined(__SANITIZE_ADDRESS__)
+    return true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+    return true;
+#endif
+#endif
+    return false;
+}
+
 // Why files of 64 MiB are not written here, or nullptr: they take minutes through a sanitized
 // build and under wine, and the plain Linux build tests them.
 inline const char* WhyNoLargeFilesHere() {
-#if defined(__SANITIZE_ADDRESS__)
-    return "files of 64 MiB take minutes through a sanitized build; the plain build runs this";
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-    return "files of 64 MiB take minutes through a sanitized build; the plain build runs this";
-#endif
-#endif
+    if (Sanitized()) {
+        return "files of 64 MiB take minutes through a sanitized build; the plain build runs this";
+    }
     return HavePosixFiles() ? nullptr
                             : "files of 64 MiB take minutes under wine; the Linux build runs this";
 }
