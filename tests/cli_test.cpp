@@ -792,6 +792,8 @@ TEST(CliSequences, EndWithTheRightFilesStatusAndWords) {
     const std::string olderRelease =
         R"({"bindings": {"/actions/system": 1}, "vexlor_patched_v1": true})";
     const std::string marked = "{\"vexlor_patched_v1\": true}";
+    const std::string olderReleaseEdited =
+        R"({"bindings": {}, "mine": 1, "vexlor_patched_v1": true})";
     struct Case {
         std::vector<std::string> steps;
         int exit;           // of the last step
@@ -822,6 +824,12 @@ TEST(CliSequences, EndWithTheRightFilesStatusAndWords) {
          "{\n    \"bindings\": {}\n}",
          {{kBackupName, olderRelease}},
          "bindings file: not patched"},
+        // Changed since the patch, with only the older release's marker: still undone.
+        {{"write " + kOriginal, "patch", "write " + olderReleaseEdited, "unpatch"},
+         0,
+         "{\n    \"bindings\": {},\n    \"mine\": 1\n}",
+         {{kBackupName, kOriginal}},
+         "undid the patch in place"},
         {{"write " + kOriginal, "patch", "edit", "unpatch"},
          0,
          kOriginal.c_str(),
