@@ -3,7 +3,6 @@
 // nothing.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -19,16 +18,9 @@ namespace {
 const char* const kBindings = "vrcompositor_bindings_generic_hmd.json";
 const std::string kOriginal = "{\"bindings\": {}}";
 
+// What a shell command printed, standard error included.
 std::string Shell(const std::string& command) {
-    std::string out;
-    if (FILE* pipe = ::popen((command + " 2>&1").c_str(), "r")) {
-        char buffer[512];
-        for (size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
-            out.append(buffer, got);
-        }
-        ::pclose(pipe);
-    }
-    return out;
+    return RunProcess("/bin/sh", {"-c", command + " 2>&1"}).out;
 }
 
 // Owner, group, mode, ACL and extended attributes, as stat, getfacl and getfattr print them.
