@@ -130,10 +130,12 @@ void ExpectRefused(const BindingsDir& d, const PatchOutcome& out, const std::str
 void ExpectScanAgrees(const std::string& bytes) {
     json document;
     DocumentOutline outline;
-    std::string builtCause, scannedCause;
-    const bool built = ParseJsonText(bytes, document, builtCause);
-    ASSERT_EQ(ScanJsonText(bytes, MarkerKeys(), outline, scannedCause), built);
-    EXPECT_EQ(scannedCause, builtCause);
+    const Status builtRead = ParseJsonText(bytes, document);
+    const Status scanned = ScanJsonText(bytes, MarkerKeys(), outline);
+    const bool built = builtRead.ok();
+    ASSERT_EQ(scanned.ok(), built);
+    EXPECT_EQ(scanned.kind(), builtRead.kind());
+    EXPECT_EQ(scanned.message(), builtRead.message());
     if (built) {
         EXPECT_EQ(outline.type, document.type());
         const char* marker = CarriedMarker(document);
@@ -271,7 +273,8 @@ TEST_F(CorpusCleanup, NoCorpusFileIsRemoved) {
             WriteBytes(d.lighthouseBindings, f.bytes);
             WriteBytes(d.lighthouseProfile, f.bytes);
             CapturingLogger log;
-            CleanupLegacyProfiles(d.path(), "lighthouse_hmd", log.logger());
+            CleanupLegacyProfiles(d.path(), "lighthouse_hmd",
+                                  OperationLog("unpatch", log.logger()));
             EXPECT_EQ(log.messages(),
                       (std::vector<std::string>{"Vexlor[unpatch]: " + Shown(d.lighthouseBindings) +
                                                     " is not ours -- leaving alone\n",

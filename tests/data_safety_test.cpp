@@ -8,8 +8,8 @@
 #include "bindings_fixtures.h"
 #include "file_ops.h"
 #include "json_file.h"
-#include "names.h"
 #include "os_traps.h"
+#include "replace_seam.h"
 #include "run_process.h"
 
 namespace vexlor::testing {
@@ -197,7 +197,7 @@ TEST(DataSafety, ChangeBetweenReadAndReplaceIsNeverOverwritten) {
     int writes = 0;
     const auto writeOnce = [&](const std::string& bytes) {
         writes = 0;
-        SetBeforeReplaceHookForTesting([&writes, bytes](const fs::path& target) {
+        WhenTemporaryWritten([&writes, bytes](const fs::path& target) {
             if (writes++ == 0) {
                 WriteBytes(target, bytes);
             }
@@ -218,11 +218,11 @@ TEST(DataSafety, ChangeBetweenReadAndReplaceIsNeverOverwritten) {
 
     const std::string patchedRewrite = Patched(json::parse(rewrite)).dump(4);
     WriteBytes(d.file, patchedRewrite);
-    SetBeforeReplaceHookForTesting([&](const fs::path& target) {
+    WhenTemporaryWritten([&](const fs::path& target) {
         WriteBytes(target, patchedRewrite + std::string(writes++ % 7, ' '));
     });
     EXPECT_FALSE(UnpatchGenericHmdBindingsFile(d.path(), log.logger()));
-    SetBeforeReplaceHookForTesting({});
+    WhenTemporaryWritten({});
     EXPECT_NE(log.joined().find("kept changing"), std::string::npos) << log.joined();
     EXPECT_EQ(json::parse(ReadBytes(d.file)), json::parse(patchedRewrite));
 }

@@ -25,7 +25,9 @@
 #include <system_error>
 #include <vector>
 
-#include "operations.h"
+#include "patch.h"
+#include "unpatch.h"
+#include "write_back.h"
 
 namespace {
 
@@ -106,19 +108,31 @@ bool runWithFault(const std::string& operation, const fs::path& dir,
 
 namespace vexlor {
 
+namespace {
+
+bool reported(const OperationLog& log, const Status& status) {
+    log.Report(status);
+    return status.ok();
+}
+
+}  // namespace
+
 bool AtomicWriteJson(const fs::path& target, const nlohmann::json& j, Logger log) {
+    const OperationLog op("patch", std::move(log));
     return runWithFault("WRITE", target.parent_path(),
-                        [&] { return WriteJsonAtomically(target, j, log); });
+                        [&] { return reported(op, ReplaceWithJson(target, j, op)); });
 }
 
 bool PatchGenericHmdBindingsFile(const fs::path& bindingsDir, Logger log) {
+    const OperationLog op("patch", std::move(log));
     return runWithFault("PATCH", bindingsDir,
-                        [&] { return PatchBindingsDirectory(bindingsDir, log); });
+                        [&] { return reported(op, PatchBindingsDirectory(bindingsDir, op)); });
 }
 
 bool UnpatchGenericHmdBindingsFile(const fs::path& bindingsDir, Logger log) {
+    const OperationLog op("unpatch", std::move(log));
     return runWithFault("UNPATCH", bindingsDir,
-                        [&] { return UnpatchBindingsDirectory(bindingsDir, log); });
+                        [&] { return reported(op, UnpatchBindingsDirectory(bindingsDir, op)); });
 }
 
 }  // namespace vexlor

@@ -4,9 +4,6 @@
 #include <system_error>
 #include <thread>
 
-#include "failure.h"
-#include "log.h"
-
 namespace vexlor {
 
 namespace {
@@ -18,8 +15,7 @@ constexpr std::chrono::milliseconds kLockPollInterval{5};
 // Waits until the lock is taken, `wait` has passed or the caller asks to stop; says once, at
 // the start, that it waits.
 std::error_code tryUntilDeadline(const std::filesystem::path& dir, platform::DirectoryLock& lock,
-                                 std::chrono::milliseconds wait, const char* tag,
-                                 const Logger& log) {
+                                 std::chrono::milliseconds wait, const OperationLog& log) {
     const auto deadline = std::chrono::steady_clock::now() + wait;
     for (bool told = false;; told = true) {
         const std::error_code ec = platform::TryLockDirectory(dir, lock);
@@ -28,8 +24,8 @@ std::error_code tryUntilDeadline(const std::filesystem::path& dir, platform::Dir
             return ec;
         }
         if (!told) {
-            LogFormatted(log, "%swaiting for another operation on %s to finish (up to %s)\n", tag,
-                         platform::DisplayPath(dir).c_str(), Seconds(wait).c_str());
+            log.Say("waiting for another operation on %s to finish (up to %s)\n",
+                    platform::DisplayPath(dir).c_str(), Seconds(wait).c_str());
         }
         std::this_thread::sleep_for(kLockPollInterval);
     }
@@ -37,11 +33,11 @@ std::error_code tryUntilDeadline(const std::filesystem::path& dir, platform::Dir
 
 // Why the lock could not be taken at all, as the user can act on it: a directory that may
 // not be read cannot be opened for its lock.
-void reportLockError(const std::error_code& ec, const std::filesystem::path& dir, const char* tag,
-                     const Logger& log) {
-    NoteSystemFailure(ec, FailureKind::kDirectoryNotReadable, FailureKind::kOther);
-    LogFormatted(log, "%scannot lock %s against other operations: %s\n", tag,
-                 platform::DisplayPath(dir).c_str(), platform::ErrorText(ec).c_str());
+Status lockError(const std::error_code& ec, const std::filesystem::path& dir) {
+    return Status::FromSystem(
+        ec, FailureKind::kDirectoryNotReadable, FailureKind::kOther,
+        Format("cannot lock %s against other operations: %s", platform::DisplayPath(dir).c_str(),
+               platform::ErrorText(ec).c_str()));
 }
 
 }  // namespace
@@ -51,45 +47,45 @@ std::string Seconds(std::chrono::milliseconds span) {
     return std::to_string(whole.count()) + " s";
 }
 
-bool LockForWriting(const std::filesystem::path& dir, const char* tag, const Logger& log,
-                    platform::DirectoryLock& lock, std::chrono::milliseconds wait) {
-    const std::error_code ec = tryUntilDeadline(dir, lock, wait, tag, log);
+Status LockForWriting(const std::filesystem::path& dir, const OperationLog& log,
+                      platform::DirectoryLock& lock, std::chrono::milliseconds wait) {
+    const std::error_code ec = tryUntilDeadline(dir, lock, wait, log);
     if (!ec || ec == std::errc::no_such_file_or_directory) {
-        return true;
+        return {};
     }
     const std::string dirText = platform::DisplayPath(dir);
     if (ec != std::errc::device_or_resource_busy) {
-        reportLockError(ec, dir, tag, log);
-    } else if (AbandonRequested()) {
-        LogFormatted(log,
-                     "%sstopped while waiting for another operation on %s; nothing was changed\n",
-                     tag, dirText.c_str());
-    } else if (wait.count() == 0) {
-        NoteFailure(FailureKind::kBusy);
-        LogFormatted(log, "%sanother operation on %s is running; nothing was changed\n", tag,
-                     dirText.c_str());
-    } else {
-        NoteFailure(FailureKind::kBusy);
-        LogFormatted(log,
-                     "%sanother operation on %s is still running after %s; nothing was changed\n",
-                     tag, dirText.c_str(), Seconds(wait).c_str());
+        return lockError(ec, dir);
     }
-    return false;
+    if (AbandonRequested()) {
+        return Status::Failed(
+            FailureKind::kAbandoned,
+            Format("stopped while waiting for another operation on %s; nothing was changed",
+                   dirText.c_str()));
+    }
+    if (wait.count() == 0) {
+        return Status::Failed(
+            FailureKind::kBusy,
+            Format("another operation on %s is running; nothing was changed", dirText.c_str()));
+    }
+    return Status::Failed(
+        FailureKind::kBusy,
+        Format("another operation on %s is still running after %s; nothing was changed",
+               dirText.c_str(), Seconds(wait).c_str()));
 }
 
-bool ProbeForPlan(const std::filesystem::path& dir, const char* tag, const Logger& log,
-                  std::vector<std::string>& warnings) {
+Status ProbeForPlan(const std::filesystem::path& dir, const OperationLog& log,
+                    std::vector<std::string>& warnings) {
     bool held = false;
     const std::error_code ec = platform::ProbeDirectoryLock(dir, held);
     if (ec && ec != std::errc::no_such_file_or_directory) {
-        reportLockError(ec, dir, tag, log);
-        return false;
+        return lockError(ec, dir);
     }
     if (held) {
-        warnings.push_back(std::string(tag) + "another operation on " + platform::DisplayPath(dir) +
-                           " is running now; the real run would wait for it to finish\n");
+        warnings.push_back(log.Line("another operation on " + platform::DisplayPath(dir) +
+                                    " is running now; the real run would wait for it to finish"));
     }
-    return true;
+    return {};
 }
 
 }  // namespace vexlor

@@ -9,8 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "failure.h"
+#include "log.h"
 #include "platform.h"
-#include "vexlor/bindings.h"
 
 namespace vexlor {
 
@@ -24,18 +25,18 @@ inline constexpr std::chrono::seconds kLockWaitLimit{10};
 std::string Seconds(std::chrono::milliseconds span);
 
 // Takes the lock on `dir` into `lock`, waiting up to `wait` while another operation holds it,
-// and saying at once that it waits. On failure, a caller's wish to stop among them, logs one
-// message that starts with `tag` ("Vexlor[patch]: ") and returns false; nothing has been
-// changed then. A `dir` that does not exist is left unlocked and passes: the operation finds
-// nothing there it could change, and says so in its own words.
-bool LockForWriting(const std::filesystem::path& dir, const char* tag, const Logger& log,
-                    platform::DirectoryLock& lock, std::chrono::milliseconds wait = kLockWaitLimit);
+// and saying at once that it waits. A failure, a caller's wish to stop among them, has
+// changed nothing. A `dir` that does not exist is left unlocked and passes: the operation
+// finds nothing there it could change, and says so in its own words.
+Status LockForWriting(const std::filesystem::path& dir, const OperationLog& log,
+                      platform::DirectoryLock& lock,
+                      std::chrono::milliseconds wait = kLockWaitLimit);
 
-// For a plan: whether the lock on `dir` could be taken now, without taking it. False, with the
-// reason logged as LockForWriting logs it, when it could not be taken at all; while another
-// operation holds it, `warnings` gets a line that says so.
-bool ProbeForPlan(const std::filesystem::path& dir, const char* tag, const Logger& log,
-                  std::vector<std::string>& warnings);
+// For a plan: whether the lock on `dir` could be taken now, without taking it. Fails as
+// LockForWriting does when it could not be taken at all; while another operation holds it,
+// `warnings` gets a line that says so.
+Status ProbeForPlan(const std::filesystem::path& dir, const OperationLog& log,
+                    std::vector<std::string>& warnings);
 
 }  // namespace vexlor
 

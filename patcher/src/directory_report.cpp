@@ -8,7 +8,6 @@
 #include "json_file.h"
 #include "kept_files.h"
 #include "legacy.h"
-#include "names.h"
 #include "platform.h"
 #include "vexlor/bindings.h"
 
@@ -51,10 +50,9 @@ BindingsFileReport classifyDocument(const DocumentOutline& outline) {
 // such a file is worth building as a document.
 void lookForLostMarker(const std::string& bytes, BindingsFileReport& report) {
     nlohmann::json document;
-    std::string cause;
     if (report.state == BindingsFileState::kNotPatched && report.jsonType.empty() &&
         bytes.find(kInjectedActionSets[0]) != std::string::npos &&
-        ParseJsonText(bytes, document, cause) && HoldsInjectedActionSets(document)) {
+        ParseJsonText(bytes, document).ok() && HoldsInjectedActionSets(document)) {
         report.state = BindingsFileState::kPatchedMarkerMissing;
     }
 }
@@ -63,29 +61,27 @@ BindingsFileReport examineBindingsFile(const fs::path& file) {
     BindingsFileReport report;
     std::error_code ec;
     switch (QueryPresence(file, ec)) {
-        case Presence::kAbsent:
+        case FilePresence::kAbsent:
             report.state = BindingsFileState::kMissing;
             return report;
-        case Presence::kUnknown:
+        case FilePresence::kUnknown:
             report.state = BindingsFileState::kNotReadable;
             report.detail = platform::ErrorText(ec);
             return report;
-        case Presence::kPresent:
+        case FilePresence::kPresent:
             break;
     }
     DocumentOutline outline;
     std::string bytes;
-    if (!ReadJsonBytes(file, bytes, report.detail)) {
+    if (const Status read = ReadJsonBytes(file, bytes); !read.ok()) {
         report.state = BindingsFileState::kNotReadable;
+        report.detail = read.message();
         return report;
     }
-    const FailureScope scope;  // tells an empty file from other text that does not parse
-    if (!ScanJsonText(bytes, MarkerKeys(), outline, report.detail)) {
-        report.state = scope.Result(false) == FailureKind::kEmpty ? BindingsFileState::kEmpty
-                                                                  : BindingsFileState::kNotJson;
-        if (report.state == BindingsFileState::kEmpty) {
-            report.detail.clear();
-        }
+    if (const Status scan = ScanJsonText(bytes, MarkerKeys(), outline); !scan.ok()) {
+        const bool empty = scan.kind() == FailureKind::kEmpty;
+        report.state = empty ? BindingsFileState::kEmpty : BindingsFileState::kNotJson;
+        report.detail = empty ? "" : scan.message();
         return report;
     }
     report = classifyDocument(outline);
@@ -97,13 +93,13 @@ FileReport examineFile(const fs::path& file) {
     FileReport report;
     std::error_code ec;
     switch (QueryPresence(file, ec)) {
-        case Presence::kAbsent:
+        case FilePresence::kAbsent:
             return report;
-        case Presence::kUnknown:
+        case FilePresence::kUnknown:
             report.state = FilePresence::kUnknown;
             report.detail = platform::ErrorText(ec);
             return report;
-        case Presence::kPresent:
+        case FilePresence::kPresent:
             break;
     }
     report.state = FilePresence::kPresent;
@@ -120,10 +116,9 @@ FileReport examineFile(const fs::path& file) {
 // be read or parsed is simply not ours.
 void classifyLegacyProfile(const fs::path& file, LegacyProfileReport& report) {
     DocumentOutline outline;
-    std::string cause;
     LoadFailure failure = LoadFailure::kNone;
     report.state = LegacyProfileState::kNotOurs;
-    if (!ScanJsonFile(file, MarkerKeys(), outline, cause, failure)) {
+    if (!ScanJsonFile(file, MarkerKeys(), outline, failure).ok()) {
         return;
     }
     if (const char* marker = CarriedMarker(outline)) {
@@ -138,13 +133,13 @@ LegacyProfileReport examineLegacyProfile(const fs::path& dir, const char* fileNa
     const fs::path file = dir / fileName;
     std::error_code ec;
     switch (QueryPresence(file, ec)) {
-        case Presence::kAbsent:
+        case FilePresence::kAbsent:
             return report;
-        case Presence::kUnknown:
+        case FilePresence::kUnknown:
             report.state = LegacyProfileState::kUnknown;
             report.detail = platform::ErrorText(ec);
             return report;
-        case Presence::kPresent:
+        case FilePresence::kPresent:
             break;
     }
     classifyLegacyProfile(file, report);

@@ -1,28 +1,70 @@
 #include "failure.h"
 
+#include <utility>
+
 namespace vexlor {
 
 namespace {
 
-// Operations run wholly on their caller's thread, so each thread has its own record.
-thread_local FailureScope* innermostScope = nullptr;
+// Operations run wholly on their caller's thread, so each thread has its own wish.
 thread_local const std::function<bool()>* abandonWish = nullptr;
+
+FailureKind kindOf(platform::ErrorClass errorClass, FailureKind denied, FailureKind otherwise) {
+    switch (errorClass) {
+        case platform::ErrorClass::kDenied:
+            return denied;
+        case platform::ErrorClass::kReadOnlyMount:
+            return FailureKind::kReadOnlyMount;
+        case platform::ErrorClass::kNoSpace:
+            return FailureKind::kNoSpace;
+        case platform::ErrorClass::kHeldByAnother:
+            return FailureKind::kInUse;
+        case platform::ErrorClass::kOther:
+            break;
+    }
+    return otherwise;
+}
 
 }  // namespace
 
-FailureScope::FailureScope() : outer_(innermostScope) {
-    innermostScope = this;
+Status Status::Failed(FailureKind kind, std::string message, std::error_code error) {
+    Status status;
+    // A failure always has a kind a caller can tell from success.
+    status.kind_ = kind == FailureKind::kNone ? FailureKind::kOther : kind;
+    status.error_ = error;
+    status.message_ = std::move(message);
+    return status;
 }
 
-FailureScope::~FailureScope() {
-    innermostScope = outer_;
+Status Status::WrittenMeanwhile() {
+    Status status = Failed(FailureKind::kKeptChanging, "");
+    status.writtenMeanwhile_ = true;
+    return status;
 }
 
-FailureKind FailureScope::Result(bool succeeded) const {
-    if (succeeded) {
-        return FailureKind::kNone;
+Status Status::FromSystem(const std::error_code& error, FailureKind denied, FailureKind otherwise,
+                          std::string message) {
+    return FromClass(platform::ClassifyError(error), error, denied, otherwise, std::move(message));
+}
+
+Status Status::FromClass(platform::ErrorClass errorClass, const std::error_code& error,
+                         FailureKind denied, FailureKind otherwise, std::string message) {
+    return Failed(kindOf(errorClass, denied, otherwise), std::move(message), error);
+}
+
+Status Status::ReportedAs(const char* operation) const {
+    Status status = *this;
+    status.reportedAs_ = operation;
+    return status;
+}
+
+Status Status::Prefixed(const std::string& prefix) const {
+    Status status = *this;
+    if (ok()) {
+        return status;
     }
-    return kind_ == FailureKind::kNone ? FailureKind::kOther : kind_;
+    status.message_ = prefix + message_;
+    return status;
 }
 
 AbandonScope::AbandonScope(const std::function<bool()>& abandon) : outer_(abandonWish) {
@@ -34,41 +76,7 @@ AbandonScope::~AbandonScope() {
 }
 
 bool AbandonRequested() {
-    if (abandonWish == nullptr || !*abandonWish || !(*abandonWish)()) {
-        return false;
-    }
-    NoteFailure(FailureKind::kAbandoned);
-    return true;
-}
-
-void NoteFailure(FailureKind kind) {
-    if (innermostScope != nullptr) {
-        innermostScope->kind_ = kind;
-    }
-}
-
-void NoteSystemFailure(const std::error_code& ec, FailureKind denied, FailureKind otherwise) {
-    NoteErrorClass(platform::ClassifyError(ec), denied, otherwise);
-}
-
-void NoteErrorClass(platform::ErrorClass error, FailureKind denied, FailureKind otherwise) {
-    switch (error) {
-        case platform::ErrorClass::kDenied:
-            NoteFailure(denied);
-            return;
-        case platform::ErrorClass::kReadOnlyMount:
-            NoteFailure(FailureKind::kReadOnlyMount);
-            return;
-        case platform::ErrorClass::kNoSpace:
-            NoteFailure(FailureKind::kNoSpace);
-            return;
-        case platform::ErrorClass::kHeldByAnother:
-            NoteFailure(FailureKind::kInUse);
-            return;
-        case platform::ErrorClass::kOther:
-            break;
-    }
-    NoteFailure(otherwise);
+    return abandonWish != nullptr && *abandonWish && (*abandonWish)();
 }
 
 }  // namespace vexlor

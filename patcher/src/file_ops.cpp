@@ -2,20 +2,12 @@
 
 #include <utility>
 
-#include "failure.h"
 #include "json_file.h"
-#include "log.h"
-#include "names.h"
 #include "platform.h"
 
 namespace vexlor {
 
 namespace {
-
-std::function<void(const fs::path&)>& beforeReplaceHook() {
-    static std::function<void(const fs::path&)> hook;
-    return hook;
-}
 
 // Whether `target` still holds exactly `readBytes`; a read that fails says nothing about
 // that, and its error is returned instead.
@@ -31,22 +23,25 @@ std::error_code stillHolds(const fs::path& target, const std::string& readBytes,
 ReplaceResult writeTemporary(const fs::path& temp, const ContentProducer& content,
                              const fs::path& target) {
     if (std::error_code ec = platform::RemoveStaleEntry(temp)) {
-        NoteSystemFailure(ec, FailureKind::kDirectoryNotWritable, FailureKind::kOther);
-        return {ReplaceStep::kWrite, ec, temp, {}, {}};
+        return {ReplaceStep::kWrite,
+                Status::FromSystem(ec, FailureKind::kDirectoryNotWritable, FailureKind::kOther,
+                                   platform::ErrorText(ec)),
+                temp,
+                {}};
     }
-    std::string cause;
+    Status refusal;
     const platform::ContentWriter writer = [&](const platform::ByteSink& sink) {
-        return content(sink, cause);
+        return content(sink, refusal);
     };
     platform::CarriedOver carried;
     if (std::error_code ec = platform::WriteNewFileDurably(temp, writer, target, &carried)) {
         if (!carried.refusedAccess.empty()) {
-            cause = AccessNotCarriedCause(carried, ec);
-        } else if (cause.empty()) {
-            // A document refused while it was written has noted why already.
-            NoteSystemFailure(ec, FailureKind::kDirectoryNotWritable, FailureKind::kOther);
+            refusal = AccessNotCarried(carried, ec);
+        } else if (refusal.ok()) {
+            refusal = Status::FromSystem(ec, FailureKind::kDirectoryNotWritable,
+                                         FailureKind::kOther, platform::ErrorText(ec));
         }
-        return {ReplaceStep::kWrite, ec, {}, cause, {}};
+        return {ReplaceStep::kWrite, refusal, {}, {}};
     }
     ReplaceResult written;
     written.dropped = std::move(carried.dropped);
@@ -57,39 +52,47 @@ ReplaceResult writeTemporary(const fs::path& temp, const ContentProducer& conten
 // change of the target since it was read stands in the way.
 ReplaceResult moveIntoPlace(const fs::path& temp, const fs::path& target,
                             const std::string* readBytes,
-                            const std::function<bool()>& beforeRename) {
+                            const std::function<Status()>& beforeRename) {
     if (AbandonRequested()) {
-        return {ReplaceStep::kAbandoned, {}, {}, {}, {}};
+        return {ReplaceStep::kAbandoned, {}, {}, {}};
     }
-    if (beforeRename && !beforeRename()) {
-        return {ReplaceStep::kWithdrawn, {}, {}, {}, {}};
+    if (beforeRename) {
+        if (Status withdrawn = beforeRename(); !withdrawn.ok()) {
+            return {ReplaceStep::kWithdrawn, withdrawn, {}, {}};
+        }
     }
     // The backup the last step may have made stays; the file is not touched.
     if (AbandonRequested()) {
-        return {ReplaceStep::kAbandoned, {}, {}, {}, {}};
-    }
-    if (beforeReplaceHook()) {
-        beforeReplaceHook()(target);
+        return {ReplaceStep::kAbandoned, {}, {}, {}};
     }
     // As late as possible: what someone else writes after this check and before the
     // rename is the one window left, and it is as short as a read of the file.
     bool same = true;
     if (readBytes != nullptr) {
         if (std::error_code ec = stillHolds(target, *readBytes, same)) {
-            NoteSystemFailure(ec, FailureKind::kNotReadable, FailureKind::kNotReadable);
-            return {ReplaceStep::kReread, ec, {}, {}, {}};
+            return {ReplaceStep::kReread,
+                    Status::FromSystem(ec, FailureKind::kNotReadable, FailureKind::kNotReadable,
+                                       platform::ErrorText(ec)),
+                    {},
+                    {}};
         }
     }
     if (!same) {
-        return {ReplaceStep::kChanged, {}, {}, {}, {}};
+        return {ReplaceStep::kChanged, Status::WrittenMeanwhile(), {}, {}};
     }
     if (std::error_code ec = platform::ReplaceFile(temp, target)) {
-        NoteErrorClass(platform::ClassifyReplaceError(ec), FailureKind::kDirectoryNotWritable,
-                       FailureKind::kOther);
-        return {ReplaceStep::kRename, ec, {}, {}, {}};
+        return {ReplaceStep::kRename,
+                Status::FromClass(platform::ClassifyReplaceError(ec), ec,
+                                  FailureKind::kDirectoryNotWritable, FailureKind::kOther,
+                                  platform::ErrorText(ec)),
+                {},
+                {}};
     }
     if (std::error_code syncError = platform::SyncDirectoryOf(target)) {
-        return {ReplaceStep::kSync, syncError, {}, {}, {}};
+        return {ReplaceStep::kSync,
+                Status::Failed(FailureKind::kOther, platform::ErrorText(syncError), syncError),
+                {},
+                {}};
     }
     return {};
 }
@@ -102,32 +105,36 @@ fs::path SiblingPath(const fs::path& file, const char* suffix) {
     return sibling;
 }
 
-Presence QueryPresence(const fs::path& path, std::error_code& ec) {
+FilePresence QueryPresence(const fs::path& path, std::error_code& ec) {
     const fs::file_status status = fs::status(path, ec);
     if (status.type() == fs::file_type::not_found) {
         ec.clear();
-        return Presence::kAbsent;
+        return FilePresence::kAbsent;
     }
-    return ec ? Presence::kUnknown : Presence::kPresent;
+    return ec ? FilePresence::kUnknown : FilePresence::kPresent;
 }
 
-Presence LookFor(const fs::path& path, const char* tag, const Logger& log) {
+namespace {
+
+Status cannotCheck(const fs::path& path, const std::error_code& ec) {
+    return Status::FromSystem(ec, FailureKind::kNotReadable, FailureKind::kNotReadable,
+                              Format("cannot check %s: %s", platform::DisplayPath(path).c_str(),
+                                     platform::ErrorText(ec).c_str()));
+}
+
+}  // namespace
+
+Status LookFor(const fs::path& path, FilePresence& presence) {
     std::error_code ec;
-    const Presence presence = QueryPresence(path, ec);
-    if (presence == Presence::kUnknown) {
-        NoteSystemFailure(ec, FailureKind::kNotReadable, FailureKind::kNotReadable);
-        LogFormatted(log, "%scannot check %s: %s\n", tag, platform::DisplayPath(path).c_str(),
-                     platform::ErrorText(ec).c_str());
-    }
-    return presence;
+    presence = QueryPresence(path, ec);
+    return presence == FilePresence::kUnknown ? cannotCheck(path, ec) : Status();
 }
 
-bool ResolveWriteTarget(const fs::path& file, const fs::path& dir, const char* tag,
-                        const Logger& log, fs::path& target) {
+Status ResolveWriteTarget(const fs::path& file, const fs::path& dir, fs::path& target) {
     std::error_code ec;
     target = file;
     if (!fs::is_symlink(fs::symlink_status(file, ec))) {
-        return true;
+        return {};
     }
     bool sameOwner = false;
     target = fs::canonical(file, ec);
@@ -135,24 +142,19 @@ bool ResolveWriteTarget(const fs::path& file, const fs::path& dir, const char* t
         ec = platform::CheckSameOwner(dir, target, sameOwner);
     }
     if (ec) {
-        NoteSystemFailure(ec, FailureKind::kNotReadable, FailureKind::kNotReadable);
-        LogFormatted(log, "%scannot check %s: %s\n", tag, platform::DisplayPath(file).c_str(),
-                     platform::ErrorText(ec).c_str());
-        return false;
+        return cannotCheck(file, ec);
     }
     if (!sameOwner) {
-        NoteFailure(FailureKind::kForeignLink);
-        LogFormatted(log,
-                     "%s%s links to %s, which belongs to another user than the directory "
-                     "-- leaving alone\n",
-                     tag, platform::DisplayPath(file).c_str(),
-                     platform::DisplayPath(target).c_str());
-        return false;
+        return Status::Failed(
+            FailureKind::kForeignLink,
+            Format("%s links to %s, which belongs to another user than the "
+                   "directory -- leaving alone",
+                   platform::DisplayPath(file).c_str(), platform::DisplayPath(target).c_str()));
     }
-    return true;
+    return {};
 }
 
-std::string OtherNamesWarning(const fs::path& target, const char* tag) {
+std::string OtherNamesWarning(const fs::path& target, const OperationLog& log) {
     std::error_code ec;
     const std::uintmax_t names = fs::hard_link_count(target, ec);
     if (ec || names <= 1) {
@@ -161,54 +163,60 @@ std::string OtherNamesWarning(const fs::path& target, const char* tag) {
     const std::string others =
         names == 2 ? "another name (a hard link), which keeps"
                    : std::to_string(names - 1) + " other names (hard links), which keep";
-    return std::string(tag) + "warning: " + platform::DisplayPath(target) + " has " + others +
-           " the old content\n";
+    return log.Line("warning: " + platform::DisplayPath(target) + " has " + others +
+                    " the old content");
 }
 
-bool MayReplace(const fs::path& target, std::string& cause) {
+Status MayReplace(const fs::path& target) {
     if (std::error_code ec = platform::CheckMayReplace(target)) {
-        NoteSystemFailure(ec, FailureKind::kReadOnly, FailureKind::kOther);
-        cause = platform::ErrorText(ec);
-        return false;
+        return Status::FromSystem(ec, FailureKind::kReadOnly, FailureKind::kOther,
+                                  platform::ErrorText(ec));
     }
     if (!platform::DirectoryLetsFilesBeReplaced(target)) {
-        NoteFailure(FailureKind::kDirectoryAppendOnly);
-        cause = "its directory is append-only or immutable, which lets no file in it be replaced";
-        return false;
+        return Status::Failed(
+            FailureKind::kDirectoryAppendOnly,
+            "its directory is append-only or immutable, which lets no file in it be replaced");
     }
-    return true;
-}
-
-void LogAbandoned(const fs::path& target, const char* tag, const Logger& log) {
-    LogFormatted(log, "%sstopped before replacing %s, as asked; it was not changed\n", tag,
-                 platform::DisplayPath(target).c_str());
-}
-
-void LogRereadFailure(const ReplaceResult& result, const fs::path& target, const char* tag,
-                      const Logger& log) {
-    LogFormatted(log, "%scannot read %s again before replacing it: %s\n", tag,
-                 platform::DisplayPath(target).c_str(), platform::ErrorText(result.error).c_str());
+    return {};
 }
 
 void WarnOfDroppedAttributes(const std::vector<std::string>& dropped, const fs::path& file,
-                             const char* tag, const Logger& log) {
+                             const OperationLog& log) {
     for (const std::string& attribute : dropped) {
-        LogFormatted(log, "%swarning: %s did not keep the attribute %s\n", tag,
-                     platform::DisplayPath(file).c_str(), attribute.c_str());
+        log.Say("warning: %s did not keep the attribute %s\n", platform::DisplayPath(file).c_str(),
+                attribute.c_str());
     }
 }
 
-std::string AccessNotCarriedCause(const platform::CarriedOver& carried, const std::error_code& ec) {
-    NoteFailure(FailureKind::kAccessNotCarried);
-    return "cannot give the new file " + carried.refusedAccess + ": " + platform::ErrorText(ec);
+Status AccessNotCarried(const platform::CarriedOver& carried, const std::error_code& ec) {
+    return Status::Failed(
+        FailureKind::kAccessNotCarried,
+        "cannot give the new file " + carried.refusedAccess + ": " + platform::ErrorText(ec), ec);
 }
 
-void SetBeforeReplaceHookForTesting(std::function<void(const fs::path& target)> hook) {
-    beforeReplaceHook() = std::move(hook);
+Status CommonReplaceFailure(const ReplaceResult& result, const fs::path& target) {
+    const std::string shown = platform::DisplayPath(target);
+    switch (result.failedStep) {
+        case ReplaceStep::kChanged:
+        case ReplaceStep::kWithdrawn:
+            return result.failure;
+        case ReplaceStep::kAbandoned:
+            return Status::Failed(
+                FailureKind::kAbandoned,
+                Format("stopped before replacing %s, as asked; it was not changed", shown.c_str()));
+        case ReplaceStep::kReread:
+            return result.failure.Prefixed("cannot read " + shown + " again before replacing it: ");
+        case ReplaceStep::kNone:
+        case ReplaceStep::kWrite:
+        case ReplaceStep::kRename:
+        case ReplaceStep::kSync:
+            break;
+    }
+    return {};
 }
 
 ContentProducer ContentOf(std::string_view bytes) {
-    return [bytes](const platform::ByteSink& sink, std::string&) { return sink(bytes); };
+    return [bytes](const platform::ByteSink& sink, Status&) { return sink(bytes); };
 }
 
 ReplaceResult ReplaceFileContents(const fs::path& target, std::string_view bytes,
@@ -218,16 +226,12 @@ ReplaceResult ReplaceFileContents(const fs::path& target, std::string_view bytes
 
 ReplaceResult ReplaceFileContents(const fs::path& target, const ContentProducer& content,
                                   const std::string* readBytes,
-                                  const std::function<bool()>& beforeRename) {
-    if (std::string cause; !MayReplace(target, cause)) {
-        return {ReplaceStep::kRename,
-                std::make_error_code(std::errc::operation_not_permitted),
-                {},
-                cause,
-                {}};
+                                  const std::function<Status()>& beforeRename) {
+    if (Status refusal = MayReplace(target); !refusal.ok()) {
+        return {ReplaceStep::kRename, refusal, {}, {}};
     }
     if (AbandonRequested()) {
-        return {ReplaceStep::kAbandoned, {}, {}, {}, {}};
+        return {ReplaceStep::kAbandoned, {}, {}, {}};
     }
     const fs::path temp = SiblingPath(target, kTempSuffix);
     ReplaceResult result = writeTemporary(temp, content, target);

@@ -9,10 +9,9 @@
 #include <system_error>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
+#include "failure.h"
+#include "log.h"
 #include "platform.h"
-#include "vexlor/bindings.h"
 
 namespace vexlor {
 
@@ -21,51 +20,49 @@ namespace fs = std::filesystem;
 // `file` with `suffix` appended to its full path string: a sibling in the same directory.
 fs::path SiblingPath(const fs::path& file, const char* suffix);
 
-enum class Presence { kAbsent, kPresent, kUnknown };
-
 // Whether anything exists at `path`, following links. Only a not-found answer means absent;
 // any other failure of the query is kUnknown, with its cause in `ec`.
-Presence QueryPresence(const fs::path& path, std::error_code& ec);
+FilePresence QueryPresence(const fs::path& path, std::error_code& ec);
 
-// As QueryPresence, and a status that cannot be read is reported to `log` as
-// "<tag>cannot check <path>: <cause>", so that "cannot tell" never passes silently.
-Presence LookFor(const fs::path& path, const char* tag, const Logger& log);
+// As QueryPresence, and a status that cannot be read fails as "cannot check <path>: <cause>",
+// so that "cannot tell" never passes silently.
+Status LookFor(const fs::path& path, FilePresence& presence);
 
 // Where a write meant for `file` must go: `file` itself, or, when `file` is a symbolic link,
 // the file it leads to, so that the link stays a link. A link that leads to a file of
-// another owner than `dir`'s is refused (logged with `tag`): root patching a user's
-// directory must never be led to someone else's file.
-bool ResolveWriteTarget(const fs::path& file, const fs::path& dir, const char* tag,
-                        const Logger& log, fs::path& target);
+// another owner than `dir`'s is refused: root patching a user's directory must never be led
+// to someone else's file.
+Status ResolveWriteTarget(const fs::path& file, const fs::path& dir, fs::path& target);
 
 // Whether `target` may be replaced, found before anything is written: not when its owner made
 // it read-only, nor in a directory whose files cannot be replaced (which would keep every
-// temporary file made in it). On refusal notes the failure kind and says why in `cause`.
-bool MayReplace(const fs::path& target, std::string& cause);
+// temporary file made in it). The refusal's words are the cause alone.
+Status MayReplace(const fs::path& target);
 
 // Which step of ReplaceFileContents failed, if any. After kSync the new contents are in
 // place, but the rename may not survive a crash: a warning, not a failure. kChanged: the
 // target no longer held what the caller read, so it was left alone. kWithdrawn: the caller's
-// last step before the rename said no (and logged why). kReread: the target could not be read
-// again to check it, and was left alone. kAbandoned: the caller of the operation asked it to
-// stop (AbandonRequested) before the target was replaced.
+// last step before the rename said no. kReread: the target could not be read again to check
+// it, and was left alone. kAbandoned: the caller of the operation asked it to stop
+// (AbandonRequested) before the target was replaced.
 enum class ReplaceStep { kNone, kWrite, kRename, kSync, kChanged, kWithdrawn, kReread, kAbandoned };
 
 struct ReplaceResult {
     ReplaceStep failedStep = ReplaceStep::kNone;
-    std::error_code error;
-    fs::path culprit;   // the file a kWrite failure is about, when it is not the target
-    std::string cause;  // why the contents could not be produced, for a kWrite not the system's
+    // Why the step failed, in the cause's words alone: the reporter says which file and step.
+    // For kWithdrawn, the caller's own failure, whole; for kSync, the flush's error.
+    Status failure;
+    fs::path culprit;  // the file a kWrite failure is about, when it is not the target
     std::vector<std::string> dropped;  // attributes the new file lacks: "name: cause"
     bool replaced() const {
         return failedStep == ReplaceStep::kNone || failedStep == ReplaceStep::kSync;
     }
 };
 
-// The new contents of a file, produced while it is written; the cause of a failure goes to
-// `cause` when it is not the sink's.
+// The new contents of a file, produced while it is written. A failure of the producer's own,
+// not the sink's, goes to `refusal`.
 using ContentProducer =
-    std::function<std::error_code(const platform::ByteSink& sink, std::string& cause)>;
+    std::function<std::error_code(const platform::ByteSink& sink, Status& refusal)>;
 
 // The contents `bytes`, which must outlive the producer, as a producer.
 ContentProducer ContentOf(std::string_view bytes);
@@ -80,48 +77,28 @@ ReplaceResult ReplaceFileContents(const fs::path& target, std::string_view bytes
                                   const std::string* readBytes = nullptr);
 
 // The same with contents produced as they are written. `beforeRename`, when given, runs once
-// the new file is complete and flushed, before the target is checked and replaced; false
-// withdraws the replacement (kWithdrawn).
+// the new file is complete and flushed, before the target is checked and replaced; its
+// failure withdraws the replacement (kWithdrawn).
 ReplaceResult ReplaceFileContents(const fs::path& target, const ContentProducer& content,
                                   const std::string* readBytes,
-                                  const std::function<bool()>& beforeRename = {});
+                                  const std::function<Status()>& beforeRename = {});
 
-// The contents `j` has on disk, streamed: serialized in pieces of a fixed size, refused with a
-// cause once they pass the largest file the patcher reads back, or when `j` cannot be
-// serialized (a string that is not UTF-8).
-ContentProducer SerializedForWriting(const nlohmann::json& j);
+// How a replacement that failed in one of the ways every caller reports alike is told: kChanged
+// as RetryWhileWrittenMeanwhile's signal to read again, kAbandoned, kReread and kWithdrawn in
+// full. Success for the other steps, which each caller words for itself.
+Status CommonReplaceFailure(const ReplaceResult& result, const fs::path& target);
 
-// The warning, with `tag`, that `target` has other names (hard links), which a replacement
-// leaves holding the old content; empty when it has none or the count cannot be read.
-std::string OtherNamesWarning(const fs::path& target, const char* tag);
+// The warning, as a line of `log`'s operation, that `target` has other names (hard links),
+// which a replacement leaves holding the old content; empty when it has none or the count
+// cannot be read.
+std::string OtherNamesWarning(const fs::path& target, const OperationLog& log);
 
-// Warns, one line each with `tag`, of the attributes `file` did not keep (CarriedOver).
+// Warns, one line each, of the attributes `file` did not keep (CarriedOver).
 void WarnOfDroppedAttributes(const std::vector<std::string>& dropped, const fs::path& file,
-                             const char* tag, const Logger& log);
+                             const OperationLog& log);
 
-// Logs, with `tag`, that the operation stopped as asked before it replaced `target`.
-void LogAbandoned(const fs::path& target, const char* tag, const Logger& log);
-
-// Logs, with `tag`, that `target` could not be read again before it was to be replaced.
-void LogRereadFailure(const ReplaceResult& result, const fs::path& target, const char* tag,
-                      const Logger& log);
-
-// The cause of a write refused because who may use `model` could not be given to the new
-// file, noted as kAccessNotCarried.
-std::string AccessNotCarriedCause(const platform::CarriedOver& carried, const std::error_code& ec);
-
-// Logs a failed replacement of `target` as a write-back does, under the "Vexlor[patch]: "
-// tag whoever calls; a replacement that could not be flushed is a warning. True when the
-// target was replaced.
-bool ReportWriteBack(const ReplaceResult& result, const fs::path& target, const Logger& log);
-
-// `j` in the on-disk form, or false with the reason: serialization failed, or the text would
-// be larger than any file the patcher reads back.
-bool SerializeForWriting(const nlohmann::json& j, std::string& out, std::string& cause);
-
-// Called by ReplaceFileContents after the new file is complete and before it checks the
-// target and renames: lets a test change the target at exactly that moment. Empty normally.
-void SetBeforeReplaceHookForTesting(std::function<void(const fs::path& target)> hook);
+// A write refused because who may use the model file could not be given to the new one.
+Status AccessNotCarried(const platform::CarriedOver& carried, const std::error_code& ec);
 
 }  // namespace vexlor
 

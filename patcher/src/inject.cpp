@@ -1,6 +1,6 @@
 #include "inject.h"
 
-#include "names.h"
+#include "vexlor/bindings.h"
 
 namespace vexlor {
 

@@ -263,102 +263,88 @@ bool looksLikeUtf16(const std::string& bytes) {
 // Runs the parser over `text` with one of the bounded handlers; on failure `cause` says why,
 // in the same words whichever handler ran.
 template <typename Handler>
-bool parseBounded(const std::string& text, Handler& handler, std::string& cause) {
+Status parseBounded(const std::string& text, Handler& handler) {
     // Not strict: only the first complete value counts, whatever follows it. Comments are a
     // syntax error.
     if (json::sax_parse(text, &handler, json::input_format_t::json, /*strict=*/false,
                         /*ignore_comments=*/false)) {
-        return true;
+        return {};
     }
     const bool blank = text.find_first_not_of(" \t\r\n") == std::string::npos;
-    NoteFailure(blank                 ? FailureKind::kEmpty
-                : handler.overLimit() ? FailureKind::kTooLarge
-                                      : FailureKind::kNotJson);
     // The parser would quote the bytes it stopped at, which need not be text at all.
-    cause = looksLikeUtf16(text) ? "the file is UTF-16 text; the runtime reads UTF-8"
-                                 : ValidUtf8(handler.refusal());
-    return false;
+    return Status::Failed(blank                 ? FailureKind::kEmpty
+                          : handler.overLimit() ? FailureKind::kTooLarge
+                                                : FailureKind::kNotJson,
+                          looksLikeUtf16(text) ? "the file is UTF-16 text; the runtime reads UTF-8"
+                                               : ValidUtf8(handler.refusal()));
+}
+
+// Whether a failed read was the system refusing it (permission, an I/O error), not a file
+// that is no file to parse at all: a directory, or one over the size limit.
+bool isRefusedRead(const Status& read) {
+    const std::error_code& ec = read.error();
+    return ec && ec != std::errc::file_too_large && ec != std::errc::is_a_directory;
 }
 
 }  // namespace
 
-bool LoadJsonFile(const std::filesystem::path& path, JsonFile& out, std::string& cause) {
-    LoadFailure failure = LoadFailure::kNone;
-    return LoadJsonFile(path, out, cause, failure);
-}
-
-bool LoadJsonFile(const std::filesystem::path& path, JsonFile& out, std::string& cause,
-                  LoadFailure& failure) {
-    failure = LoadFailure::kRead;
-    if (!ReadJsonBytes(path, out.bytes, cause)) {
-        return false;
-    }
-    failure = LoadFailure::kParse;
-    if (!ParseJsonText(out.bytes, out.document, cause)) {
-        return false;
-    }
-    failure = LoadFailure::kNone;
-    return true;
-}
-
-bool ReadJsonBytes(const std::filesystem::path& path, std::string& bytes, std::string& cause) {
-    bool refused = false;
-    return ReadJsonBytes(path, bytes, cause, refused);
-}
-
-bool ReadJsonBytes(const std::filesystem::path& path, std::string& bytes, std::string& cause,
-                   bool& refused) {
+Status ReadJsonBytes(const std::filesystem::path& path, std::string& bytes) {
     bytes.clear();
-    std::error_code ec = platform::ReadWholeFile(path, kMaxFileBytes, bytes);
-    refused = ec && ec != std::errc::file_too_large && ec != std::errc::is_a_directory;
-    if (ec) {
-        NoteSystemFailure(
-            ec, FailureKind::kNotReadable,
-            ec == std::errc::file_too_large ? FailureKind::kTooLarge : FailureKind::kNotReadable);
-    }
+    const std::error_code ec = platform::ReadWholeFile(path, kMaxFileBytes, bytes);
     if (ec == std::errc::file_too_large) {
-        cause = "larger than " + std::to_string(kMaxFileBytes >> 20) +
-                " MiB, more than any bindings file holds";
-    } else if (ec) {
-        cause = ValidUtf8(platform::ErrorText(ec));
+        return Status::Failed(FailureKind::kTooLarge,
+                              "larger than " + std::to_string(kMaxFileBytes >> 20) +
+                                  " MiB, more than any bindings file holds",
+                              ec);
     }
-    return !ec;
+    if (ec) {
+        return Status::FromSystem(ec, FailureKind::kNotReadable, FailureKind::kNotReadable,
+                                  ValidUtf8(platform::ErrorText(ec)));
+    }
+    return {};
 }
 
-bool ParseJsonText(const std::string& text, nlohmann::json& document, std::string& cause) {
+Status ReadForParsing(const std::filesystem::path& path, const std::string& shown,
+                      std::string& bytes) {
+    const Status read = ReadJsonBytes(path, bytes);
+    return read.Prefixed((isRefusedRead(read) ? "cannot read " : "failed to parse ") + shown +
+                         ": ");
+}
+
+Status ParseJsonText(const std::string& text, nlohmann::json& document) {
     json parsed;
     BoundedDomBuilder builder(parsed, text.size());
-    if (!parseBounded(text, builder, cause)) {
-        return false;
+    Status parse = parseBounded(text, builder);
+    if (parse.ok()) {
+        document = std::move(parsed);
     }
-    document = std::move(parsed);
-    return true;
+    return parse;
 }
 
-bool ScanJsonText(const std::string& text, const std::vector<std::string_view>& watchedKeys,
-                  DocumentOutline& outline, std::string& cause) {
+Status ScanJsonText(const std::string& text, const std::vector<std::string_view>& watchedKeys,
+                    DocumentOutline& outline) {
     outline = DocumentOutline();
     for (std::string_view key : watchedKeys) {
         outline.watched.emplace_back(key, false);
     }
     OutlineScanner scanner(outline, text.size());
-    return parseBounded(text, scanner, cause);
+    return parseBounded(text, scanner);
 }
 
-bool ScanJsonFile(const std::filesystem::path& path,
-                  const std::vector<std::string_view>& watchedKeys, DocumentOutline& outline,
-                  std::string& cause, LoadFailure& failure) {
+Status ScanJsonFile(const std::filesystem::path& path,
+                    const std::vector<std::string_view>& watchedKeys, DocumentOutline& outline,
+                    LoadFailure& failure) {
     std::string bytes;
     failure = LoadFailure::kRead;
-    if (!ReadJsonBytes(path, bytes, cause)) {
-        return false;
+    if (Status read = ReadJsonBytes(path, bytes); !read.ok()) {
+        return read;
     }
     failure = LoadFailure::kParse;
-    if (!ScanJsonText(bytes, watchedKeys, outline, cause)) {
-        return false;
+    Status scan = ScanJsonText(bytes, watchedKeys, outline);
+    if (scan.ok()) {
+        failure = LoadFailure::kNone;
     }
-    failure = LoadFailure::kNone;
-    return true;
+    return scan;
 }
 
 bool HasMarker(const nlohmann::json& doc, const char* key) {

@@ -11,6 +11,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "failure.h"
+
 namespace vexlor {
 
 // Limits on what the patcher will take in. A real bindings file is a few kilobytes and about
@@ -28,30 +30,23 @@ struct JsonFile {
     std::string bytes;  // exactly the bytes the document was parsed from
 };
 
-// Reads `path` and parses its first complete JSON value; text after it is not examined and
-// comments are a syntax error. Refuses files over the limits above. On failure returns false
-// with the reason in `cause` (the system's message, the parser's, or a limit's).
-bool LoadJsonFile(const std::filesystem::path& path, JsonFile& out, std::string& cause);
-
-// Which step of LoadJsonFile refused the file: reading it (including the size limit), or
-// parsing it (including the depth and growth limits).
+// Which step of a file's read refused it: reading it (including the size limit), or parsing
+// it (including the depth and growth limits).
 enum class LoadFailure { kNone, kRead, kParse };
 
-// As above, and also says which step failed, for callers that report a file's state rather
-// than act on it.
-bool LoadJsonFile(const std::filesystem::path& path, JsonFile& out, std::string& cause,
-                  LoadFailure& failure);
+// Parses `text`'s first complete JSON value; text after it is not examined and comments are a
+// syntax error. Refuses a text over the limits above; the failure's words are the parser's or
+// the limit's, and an empty text is kEmpty.
+Status ParseJsonText(const std::string& text, nlohmann::json& document);
 
-// Parses `text` as LoadJsonFile parses a file's bytes, within the same limits.
-bool ParseJsonText(const std::string& text, nlohmann::json& document, std::string& cause);
+// Reads `path` whole, within the size limit; the failure's words are the system's or the
+// limit's.
+Status ReadJsonBytes(const std::filesystem::path& path, std::string& bytes);
 
-// Reads `path` as LoadJsonFile does, without parsing it: the same size limit, the same causes.
-bool ReadJsonBytes(const std::filesystem::path& path, std::string& bytes, std::string& cause);
-
-// As above; `refused` tells a file the system would not let be read (permission, an I/O error)
-// from one that is no file to parse at all: a directory, or one over the size limit.
-bool ReadJsonBytes(const std::filesystem::path& path, std::string& bytes, std::string& cause,
-                   bool& refused);
+// ReadJsonBytes, its failure told as the operations tell it: "cannot read <shown>: " for a read
+// the system refused, "failed to parse <shown>: " for what is no file to parse at all.
+Status ReadForParsing(const std::filesystem::path& path, const std::string& shown,
+                      std::string& bytes);
 
 // What a validating read learns of a document without building it: the type of its value and,
 // for each watched key, whether the top-level member of that name is the boolean true. A
@@ -63,13 +58,13 @@ struct DocumentOutline {
 
 // Validates `text` exactly as ParseJsonText does (the same limits, verdicts and causes) but
 // builds nothing, so deciding from a few top-level members costs no memory per value.
-bool ScanJsonText(const std::string& text, const std::vector<std::string_view>& watchedKeys,
-                  DocumentOutline& outline, std::string& cause);
+Status ScanJsonText(const std::string& text, const std::vector<std::string_view>& watchedKeys,
+                    DocumentOutline& outline);
 
-// As LoadJsonFile, with a validating read in place of the built document.
-bool ScanJsonFile(const std::filesystem::path& path,
-                  const std::vector<std::string_view>& watchedKeys, DocumentOutline& outline,
-                  std::string& cause, LoadFailure& failure);
+// Reads `path` and validates it as ScanJsonText does; `failure` tells which step refused it.
+Status ScanJsonFile(const std::filesystem::path& path,
+                    const std::vector<std::string_view>& watchedKeys, DocumentOutline& outline,
+                    LoadFailure& failure);
 
 // True when `doc` is an object whose member `key` is the boolean true. Never adds a member.
 bool HasMarker(const nlohmann::json& doc, const char* key);

@@ -1,9 +1,6 @@
 #include "kept_files.h"
 
-#include "failure.h"
 #include "file_ops.h"
-#include "log.h"
-#include "names.h"
 #include "platform.h"
 
 namespace vexlor {
@@ -47,9 +44,10 @@ fs::path GenerationPath(const fs::path& first, int number) {
     return path;
 }
 
-bool FindGenerations(const fs::path& first, const fs::path& dir, Generations& found,
-                     std::string& problem) {
+Status FindGenerations(const fs::path& first, const fs::path& dir, FailureKind failed,
+                       Generations& found) {
     found = Generations();
+    std::string problem;
     // Every name is looked at, so that a generation someone removed by hand leaves no gap
     // through which an older one would pass for the newest.
     for (int number = 1; number <= kMaxGenerations; ++number) {
@@ -58,64 +56,63 @@ bool FindGenerations(const fs::path& first, const fs::path& dir, Generations& fo
             found.present.push_back(path);
             found.newest = number;
         } else if (!problem.empty()) {
-            NoteFailure(FailureKind::kBackupFailed);
-            return false;
+            return Status::Failed(failed, problem);
         }
     }
-    return true;
+    return {};
 }
 
-fs::path NextGeneration(const fs::path& first, const Generations& found, std::string& problem) {
+Status NextGeneration(const fs::path& first, const Generations& found, FailureKind failed,
+                      fs::path& next) {
+    next.clear();
     if (found.newest >= kMaxGenerations) {
-        NoteFailure(FailureKind::kBackupFailed);
-        problem = "all " + std::to_string(kMaxGenerations) + " generations of " +
-                  platform::DisplayPath(first) +
-                  " are kept already; move the older ones you no longer need elsewhere";
-        return {};
+        return Status::Failed(failed, "all " + std::to_string(kMaxGenerations) +
+                                          " generations of " + platform::DisplayPath(first) +
+                                          " are kept already; move the older ones you no "
+                                          "longer need elsewhere");
     }
-    return GenerationPath(first, found.newest + 1);
+    next = GenerationPath(first, found.newest + 1);
+    return {};
 }
 
-std::string KeepFile(const fs::path& path, const std::string& bytes, const fs::path& model,
-                     FailureKind failed, const char* tag, const Logger& log) {
+Status KeepFile(const fs::path& path, const std::string& bytes, const fs::path& model,
+                FailureKind failed, const OperationLog& log) {
     const fs::path temp = SiblingPath(path, kTempSuffix);
     if (std::error_code ec = platform::RemoveStaleEntry(temp)) {
-        NoteSystemFailure(ec, FailureKind::kDirectoryNotWritable, failed);
-        return "cannot clear the stale temporary file " + platform::DisplayPath(temp) + ": " +
-               platform::ErrorText(ec);
+        return Status::FromSystem(ec, FailureKind::kDirectoryNotWritable, failed,
+                                  "cannot clear the stale temporary file " +
+                                      platform::DisplayPath(temp) + ": " + platform::ErrorText(ec));
     }
     // A kept copy is no more open to others than the file it keeps.
     platform::CarriedOver carried;
     std::error_code ec = platform::WriteNewFileDurably(temp, bytes, model, &carried);
     if (ec && !carried.refusedAccess.empty()) {
         platform::RemoveFile(temp);
-        return AccessNotCarriedCause(carried, ec);
+        return AccessNotCarried(carried, ec);
     }
     if (!ec) {
         ec = platform::MoveNoReplace(temp, path);
     }
     // On success too: a move that had to link may leave the temporary name beside the file.
     platform::RemoveFile(temp);
-    if (!ec) {
-        WarnOfDroppedAttributes(carried.dropped, path, tag, log);
-    }
     if (ec) {
-        NoteSystemFailure(ec, FailureKind::kDirectoryNotWritable, failed);
-        return platform::ErrorText(ec);
+        return Status::FromSystem(ec, FailureKind::kDirectoryNotWritable, failed,
+                                  platform::ErrorText(ec));
     }
+    WarnOfDroppedAttributes(carried.dropped, path, log);
     if (std::error_code syncError = platform::SyncDirectoryOf(path)) {
-        NoteSystemFailure(syncError, failed, failed);
-        return "could not flush " + platform::DisplayPath(path) +
-               " to storage: " + platform::ErrorText(syncError);
+        return Status::FromSystem(syncError, failed, failed,
+                                  "could not flush " + platform::DisplayPath(path) +
+                                      " to storage: " + platform::ErrorText(syncError));
     }
     return {};
 }
 
-void ClearKeptFileLeftover(const fs::path& path, const char* tag, const Logger& log) {
+void ClearKeptFileLeftover(const fs::path& path, const OperationLog& log) {
     const fs::path temp = SiblingPath(path, kTempSuffix);
     if (std::error_code leftover = platform::RemoveFile(temp)) {
-        LogFormatted(log, "%scould not remove %s: %s\n", tag, platform::DisplayPath(temp).c_str(),
-                     platform::ErrorText(leftover).c_str());
+        log.Say("could not remove %s: %s\n", platform::DisplayPath(temp).c_str(),
+                platform::ErrorText(leftover).c_str());
     }
 }
 

@@ -8,7 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "vexlor/bindings.h"
+#include "failure.h"
+#include "log.h"
 
 namespace vexlor {
 
@@ -21,30 +22,28 @@ struct Generations {
     std::filesystem::path newestPath() const { return present.empty() ? "" : present.back(); }
 };
 
-// The generations of `first` in the directory `dir`. False, with `problem` set, when one of the
-// names cannot be checked or holds something that is not a file of the directory's owner:
-// "cannot tell" is never taken for "absent", and nothing is removed.
-bool FindGenerations(const std::filesystem::path& first, const std::filesystem::path& dir,
-                     Generations& found, std::string& problem);
+// The generations of `first` in the directory `dir`. Fails as `failed` when one of the names
+// cannot be checked or holds something that is not a file of the directory's owner: "cannot
+// tell" is never taken for "absent", and nothing is removed.
+Status FindGenerations(const std::filesystem::path& first, const std::filesystem::path& dir,
+                       FailureKind failed, Generations& found);
 
-// Where the next generation after `found` goes; empty, with `problem` set, when all
+// Where the next generation after `found` goes, into `next`; fails as `failed` when all
 // kMaxGenerations names are taken.
-std::filesystem::path NextGeneration(const std::filesystem::path& first, const Generations& found,
-                                     std::string& problem);
+Status NextGeneration(const std::filesystem::path& first, const Generations& found,
+                      FailureKind failed, std::filesystem::path& next);
 
 // Puts `bytes` durably in place at `path`, where nothing may stand: through a temporary
 // sibling, flushed, moved by a step that never replaces, and the directory flushed after. The
 // new file takes who may use `model` (permission bits, group, ACL, label), and its other
-// attributes, those it cannot take named in a warning under `tag`. Empty on success; otherwise
-// why not (the failure noted as kind `failed`, or kAccessNotCarried), and `path` is either
-// whole or absent.
-std::string KeepFile(const std::filesystem::path& path, const std::string& bytes,
-                     const std::filesystem::path& model, FailureKind failed, const char* tag,
-                     const Logger& log);
+// attributes, those it cannot take named in a warning in `log`. A failure is of kind `failed`
+// (or kAccessNotCarried), and leaves `path` either whole or absent.
+Status KeepFile(const std::filesystem::path& path, const std::string& bytes,
+                const std::filesystem::path& model, FailureKind failed, const OperationLog& log);
 
 // Removes the temporary name an interrupted KeepFile left beside `path`, saying so when it
 // cannot.
-void ClearKeptFileLeftover(const std::filesystem::path& path, const char* tag, const Logger& log);
+void ClearKeptFileLeftover(const std::filesystem::path& path, const OperationLog& log);
 
 }  // namespace vexlor
 

@@ -3,14 +3,11 @@
 #include "file_ops.h"
 #include "json_file.h"
 #include "log.h"
-#include "names.h"
 #include "platform.h"
 
 namespace vexlor {
 
 namespace {
-
-constexpr const char* kTag = "Vexlor[unpatch]: ";
 
 enum class Verdict { kOurs, kNotOurs, kUnknown };
 
@@ -18,9 +15,8 @@ enum class Verdict { kOurs, kNotOurs, kUnknown };
 // is not ours either, as far as this cleanup goes, but it may be.
 Verdict examine(const fs::path& candidate) {
     DocumentOutline outline;
-    std::string cause;
     LoadFailure failure = LoadFailure::kNone;
-    if (!ScanJsonFile(candidate, MarkerKeys(), outline, cause, failure)) {
+    if (!ScanJsonFile(candidate, MarkerKeys(), outline, failure).ok()) {
         return failure == LoadFailure::kRead ? Verdict::kUnknown : Verdict::kNotOurs;
     }
     return CarriedMarker(outline) != nullptr ? Verdict::kOurs : Verdict::kNotOurs;
@@ -28,27 +24,27 @@ Verdict examine(const fs::path& candidate) {
 
 enum class Cleaned { kNothing, kRemoved, kLeftOurs };
 
-Cleaned cleanupCandidate(const fs::path& candidate, const Logger& log) {
+Cleaned cleanupCandidate(const fs::path& candidate, const OperationLog& log) {
     const std::string text = platform::DisplayPath(candidate);
-    switch (LookFor(candidate, kTag, log)) {
-        case Presence::kAbsent:
-            return Cleaned::kNothing;
-        case Presence::kUnknown:
-            return Cleaned::kLeftOurs;
-        case Presence::kPresent:
-            break;
+    FilePresence presence = FilePresence::kUnknown;
+    if (const Status look = LookFor(candidate, presence); !look.ok()) {
+        log.Report(look);
+        return Cleaned::kLeftOurs;
+    }
+    if (presence == FilePresence::kAbsent) {
+        return Cleaned::kNothing;
     }
     const Verdict verdict = examine(candidate);
     if (verdict != Verdict::kOurs) {
-        LogFormatted(log, "Vexlor[unpatch]: %s is not ours -- leaving alone\n", text.c_str());
+        log.Say("%s is not ours -- leaving alone\n", text.c_str());
         return verdict == Verdict::kUnknown ? Cleaned::kLeftOurs : Cleaned::kNothing;
     }
     if (std::error_code removeError = platform::RemoveFile(candidate)) {
-        LogFormatted(log, "Vexlor[unpatch]: failed to remove %s: %s\n", text.c_str(),
-                     platform::ErrorText(removeError).c_str());
+        log.Say("failed to remove %s: %s\n", text.c_str(),
+                platform::ErrorText(removeError).c_str());
         return Cleaned::kLeftOurs;
     }
-    LogFormatted(log, "Vexlor[unpatch]: removed %s\n", text.c_str());
+    log.Say("removed %s\n", text.c_str());
     return Cleaned::kRemoved;
 }
 
@@ -90,7 +86,7 @@ std::vector<fs::path> OwnLegacyProfiles(const fs::path& bindingsDir,
     std::vector<fs::path> own;
     for (const fs::path& candidate : LegacyProfilePaths(bindingsDir, controllerType)) {
         std::error_code ec;
-        if (QueryPresence(candidate, ec) != Presence::kAbsent &&
+        if (QueryPresence(candidate, ec) != FilePresence::kAbsent &&
             examine(candidate) != Verdict::kNotOurs) {
             own.push_back(candidate);
         }
@@ -103,7 +99,7 @@ bool HasOwnLegacyProfile(const fs::path& bindingsDir, const std::string& control
 }
 
 bool CleanupLegacyProfiles(const fs::path& bindingsDir, const std::string& controllerType,
-                           Logger log) {
+                           const OperationLog& log) {
     const auto candidates = LegacyProfilePaths(bindingsDir, controllerType);
     bool removedAny = false;
     bool complete = true;
@@ -116,9 +112,8 @@ bool CleanupLegacyProfiles(const fs::path& bindingsDir, const std::string& contr
     // unpatch that has already reported them gone.
     if (removedAny) {
         if (std::error_code ec = platform::SyncDirectoryOf(candidates[0])) {
-            LogFormatted(log, "Vexlor[unpatch]: could not flush %s to storage: %s\n",
-                         platform::DisplayPath(bindingsDir).c_str(),
-                         platform::ErrorText(ec).c_str());
+            log.Say("could not flush %s to storage: %s\n",
+                    platform::DisplayPath(bindingsDir).c_str(), platform::ErrorText(ec).c_str());
             complete = false;
         }
     }

@@ -12,7 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include "json_file.h"
-#include "vexlor/bindings.h"
+#include "log.h"
 
 namespace vexlor {
 
@@ -49,7 +49,7 @@ bool HasOwnLegacyProfile(const std::filesystem::path& bindingsDir,
 // does not like. False when a candidate may still be ours: it could not be examined or
 // removed, so a later cleanup has something left to do.
 bool CleanupLegacyProfiles(const std::filesystem::path& bindingsDir,
-                           const std::string& controllerType, Logger log);
+                           const std::string& controllerType, const OperationLog& log);
 
 }  // namespace vexlor
 

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "failure.h"
 #include "vexlor/bindings.h"
 
 #if defined(__GNUC__) || defined(__clang__)
@@ -22,9 +23,37 @@ inline constexpr std::size_t kLogBufferSize = 1024;
 // work at all for an empty logger.
 void LogFormatted(const Logger& log, const char* format, ...) VEXLOR_PRINTF_LIKE(2, 3);
 
+// A printf-style text of any length, for the words of a Status.
+std::string Format(const char* format, ...) VEXLOR_PRINTF_LIKE(1, 2);
+
 // A logger that keeps only the last message in `last`: a plan runs the operation's deciding
 // steps, and the last thing they say is why it would stop.
 Logger KeepLastMessage(std::string& last);
+
+// The lines of one operation, each under its tag: "Vexlor[patch]: ". This is the one place
+// the tag is spelled.
+class OperationLog {
+  public:
+    OperationLog(const char* operation, Logger sink);
+
+    // One line, the tag before it.
+    void Say(const char* format, ...) const VEXLOR_PRINTF_LIKE(2, 3);
+
+    // The failure that ended the operation, as one line; nothing for a success.
+    void Report(const Status& status) const;
+
+    // `body` as a line of this operation, for a plan's warnings.
+    std::string Line(const std::string& body) const;
+
+    // The same operation's lines, sent to `sink` instead.
+    OperationLog To(Logger sink) const;
+
+    const Logger& sink() const { return sink_; }
+
+  private:
+    std::string tag_;
+    Logger sink_;
+};
 
 }  // namespace vexlor
 

@@ -1,8 +1,7 @@
 // The public entry points. Each holds its own copy of the caller's logger for the length of
 // the call and hands it to the operation. Each writing operation first takes its directory's
-// lock, here and only here, so that an operation calling another never waits for itself.
-#include "operations.h"
-
+// lock, here and only here, so that an operation calling another never waits for itself; and
+// each logs the failure that ended it, here and only here.
 #include <chrono>
 #include <functional>
 #include <string>
@@ -14,14 +13,14 @@
 #include "failure.h"
 #include "file_ops.h"
 #include "kept_files.h"
-#include "names.h"
+#include "log.h"
+#include "patch.h"
+#include "unpatch.h"
+#include "write_back.h"
 
 namespace vexlor {
 
 namespace {
-
-constexpr const char* kPatchTag = "Vexlor[patch]: ";
-constexpr const char* kUnpatchTag = "Vexlor[unpatch]: ";
 
 // An empty directory path, a bare file name's parent among them, means the current directory;
 // so it is locked and named in messages.
@@ -49,76 +48,70 @@ bool mayBeMidWrite(FailureKind kind, const std::filesystem::path& dir) {
     const std::filesystem::path first = SiblingPath(dir / kBindingsFileName, kBackupSuffix);
     for (int number = 1; number <= kMaxGenerations; ++number) {
         std::error_code ec;
-        if (QueryPresence(GenerationPath(first, number), ec) != Presence::kAbsent) {
+        if (QueryPresence(GenerationPath(first, number), ec) != FilePresence::kAbsent) {
             return true;
         }
     }
     return false;
 }
 
-bool untilSettled(const std::function<bool(const Logger&)>& attempt,
-                  const std::filesystem::path& dir, const Logger& log) {
+using Operation = Status (*)(const std::filesystem::path&, const OperationLog&);
+
+Status untilSettled(Operation operation, const std::filesystem::path& dir,
+                    const OperationLog& log) {
     for (int retry = 0;; ++retry) {
         std::vector<std::string> messages;
         Logger held;
-        if (log) {
+        if (log.sink()) {
             held = [&messages](const char* message) { messages.emplace_back(message); };
         }
-        bool succeeded = false;
-        FailureKind kind = FailureKind::kNone;
-        {
-            FailureScope scope;
-            succeeded = attempt(held);
-            kind = scope.Result(succeeded);
-        }
-        if (succeeded || retry == kSettleRetries || !mayBeMidWrite(kind, dir)) {
+        Status status = operation(dir, log.To(held));
+        if (status.ok() || retry == kSettleRetries || !mayBeMidWrite(status.kind(), dir)) {
             for (const std::string& message : messages) {
-                log(message.c_str());
+                log.sink()(message.c_str());
             }
-            if (!succeeded) {
-                NoteFailure(kind);
-            }
-            return succeeded;
+            return status;
         }
         std::this_thread::sleep_for(kSettlePause);
     }
 }
 
-// Runs `operation` with a scope that collects why it failed, for the caller who asked.
-template <typename Operation>
-bool noteFailureKind(FailureKind& failure, Operation operation) {
-    FailureScope scope;
-    const bool succeeded = operation();
-    failure = scope.Result(succeeded);
-    return succeeded;
-}
-
 // Every form of patch and unpatch comes here: the lock, waited for as `control` says, then
-// the operation, run again while its file may be caught mid-write.
-bool underLock(const std::filesystem::path& bindingsDir, const char* tag, const Logger& log,
-               const OperationControl& control,
-               bool (*operation)(const std::filesystem::path&, const Logger&)) {
+// the operation, run again while its file may be caught mid-write; its failure logged last.
+FailureKind underLock(const std::filesystem::path& bindingsDir, const char* operationName,
+                      Logger sink, const OperationControl& control, Operation operation) {
     const AbandonScope wish(control.abandon);
+    const OperationLog log(operationName, std::move(sink));
     platform::DirectoryLock lock;
-    return LockForWriting(orCurrent(bindingsDir), tag, log, lock, control.lockWait) &&
-           untilSettled([&](const Logger& held) { return operation(bindingsDir, held); },
-                        bindingsDir, log);
+    Status status = LockForWriting(orCurrent(bindingsDir), log, lock, control.lockWait);
+    if (status.ok()) {
+        status = untilSettled(operation, bindingsDir, log);
+    }
+    log.Report(status);
+    return status.kind();
 }
 
 }  // namespace
 
 bool AtomicWriteJson(const std::filesystem::path& target, const nlohmann::json& j, Logger log) {
+    const OperationLog op("patch", std::move(log));
     platform::DirectoryLock lock;
-    return LockForWriting(orCurrent(target.parent_path()), kPatchTag, log, lock) &&
-           WriteJsonAtomically(target, j, log);
+    Status status = LockForWriting(orCurrent(target.parent_path()), op, lock);
+    if (status.ok()) {
+        status = ReplaceWithJson(target, j, op);
+    }
+    op.Report(status);
+    return status.ok();
 }
 
 bool PatchGenericHmdBindingsFile(const std::filesystem::path& bindingsDir, Logger log) {
-    return underLock(bindingsDir, kPatchTag, log, OperationControl(), PatchBindingsDirectory);
+    FailureKind failure = FailureKind::kNone;
+    return PatchGenericHmdBindingsFile(bindingsDir, std::move(log), failure, OperationControl());
 }
 
 bool UnpatchGenericHmdBindingsFile(const std::filesystem::path& bindingsDir, Logger log) {
-    return underLock(bindingsDir, kUnpatchTag, log, OperationControl(), UnpatchBindingsDirectory);
+    FailureKind failure = FailureKind::kNone;
+    return UnpatchGenericHmdBindingsFile(bindingsDir, std::move(log), failure, OperationControl());
 }
 
 bool PatchGenericHmdBindingsFile(const std::filesystem::path& bindingsDir, Logger log,
@@ -133,16 +126,14 @@ bool UnpatchGenericHmdBindingsFile(const std::filesystem::path& bindingsDir, Log
 
 bool PatchGenericHmdBindingsFile(const std::filesystem::path& bindingsDir, Logger log,
                                  FailureKind& failure, const OperationControl& control) {
-    return noteFailureKind(failure, [&] {
-        return underLock(bindingsDir, kPatchTag, log, control, PatchBindingsDirectory);
-    });
+    failure = underLock(bindingsDir, "patch", std::move(log), control, PatchBindingsDirectory);
+    return failure == FailureKind::kNone;
 }
 
 bool UnpatchGenericHmdBindingsFile(const std::filesystem::path& bindingsDir, Logger log,
                                    FailureKind& failure, const OperationControl& control) {
-    return noteFailureKind(failure, [&] {
-        return underLock(bindingsDir, kUnpatchTag, log, control, UnpatchBindingsDirectory);
-    });
+    failure = underLock(bindingsDir, "unpatch", std::move(log), control, UnpatchBindingsDirectory);
+    return failure == FailureKind::kNone;
 }
 
 }  // namespace vexlor

@@ -1,33 +1,23 @@
+#include "unpatch.h"
+
 #include <string>
 #include <vector>
 
 #include "dir_lock.h"
-#include "failure.h"
 #include "file_ops.h"
 #include "inject.h"
 #include "json_file.h"
 #include "kept_files.h"
 #include "legacy.h"
-#include "log.h"
-#include "names.h"
-#include "operations.h"
 #include "platform.h"
+#include "retry.h"
+#include "write_back.h"
 
 namespace vexlor {
 
 namespace {
 
 using json = nlohmann::json;
-
-constexpr const char* kTag = "Vexlor[unpatch]: ";
-constexpr int kAttempts = 5;  // as for the patch: someone who keeps writing will not stop
-
-// Stands beside the bindings file from just before an undo until its legacy cleanup is
-// done. An undo takes the marker out, and without the marker nothing else would tell the
-// next unpatch that a cleanup cut short by a crash is still owed.
-constexpr const char* kCleanupOwedSuffix = ".vexlor_cleanup";
-
-enum class Step { kUndone, kNotOurs, kNothingToDo, kFailed, kChanged };
 
 struct Files {
     fs::path dir;
@@ -56,7 +46,7 @@ bool cleanupOwed(const Files& f) {
 // Leaves the note, flushed, when the undo about to happen will have legacy files to remove.
 // Without it only a crash at the wrong moment could leave them; the undo goes on either way.
 // True when the note was left.
-bool noteCleanupOwed(const Files& f, const Logger& log) {
+bool noteCleanupOwed(const Files& f, const OperationLog& log) {
     if (!HasOwnLegacyProfile(f.dir, kLegacyControllerType)) {
         return false;
     }
@@ -69,8 +59,8 @@ bool noteCleanupOwed(const Files& f, const Logger& log) {
         ec = platform::SyncDirectoryOf(note);
     }
     if (ec) {
-        LogFormatted(log, "Vexlor[unpatch]: could not write %s: %s\n",
-                     platform::DisplayPath(note).c_str(), platform::ErrorText(ec).c_str());
+        log.Say("could not write %s: %s\n", platform::DisplayPath(note).c_str(),
+                platform::ErrorText(ec).c_str());
     }
     return !ec;
 }
@@ -83,31 +73,28 @@ void withdrawCleanupNote(const Files& f, bool noted) {
 }
 
 // The note goes once nothing of ours can be left; otherwise the next unpatch tries again.
-void cleanUp(const Files& f, const Logger& log) {
+void cleanUp(const Files& f, const OperationLog& log) {
     if (!CleanupLegacyProfiles(f.dir, kLegacyControllerType, log)) {
         return;
     }
     const fs::path note = cleanupNote(f);
     if (std::error_code ec = platform::RemoveFile(note)) {
-        LogFormatted(log, "Vexlor[unpatch]: could not remove %s: %s\n",
-                     platform::DisplayPath(note).c_str(), platform::ErrorText(ec).c_str());
+        log.Say("could not remove %s: %s\n", platform::DisplayPath(note).c_str(),
+                platform::ErrorText(ec).c_str());
     }
 }
 
 // Writes `content` over the bindings file if it still holds `readBytes`, reporting a failure
 // as a write-back does.
-Step writeUndo(const Files& f, const ContentProducer& content, const std::string& readBytes,
-               const Logger& log) {
+Status writeUndo(const Files& f, const ContentProducer& content, const std::string& readBytes,
+                 const OperationLog& log) {
     const bool noted = noteCleanupOwed(f, log);
     const ReplaceResult written = ReplaceFileContents(f.target, content, &readBytes);
-    Step step = Step::kChanged;
-    if (written.failedStep != ReplaceStep::kChanged) {
-        step = ReportWriteBack(written, f.target, log) ? Step::kUndone : Step::kFailed;
-    }
-    if (step != Step::kUndone) {
+    Status status = ReportWriteBack(written, f.target, log);
+    if (!status.ok()) {
         withdrawCleanupNote(f, noted);
     }
-    return step;
+    return status;
 }
 
 // Gives each injected action set the value `original` had (or takes it out where `original`
@@ -142,51 +129,44 @@ void undoInjectedContent(json& doc, const json& original, UnpatchPlan* changes =
 // without a backup, where the injected sets simply go. An undo that leaves exactly the
 // backup's content gives back its very bytes (`originalBytes`, when they hold no patch), so
 // that the next patch does not take a mere change of layout for a new original.
-Step undoInPlace(const Files& f, json doc, const json& original, const std::string* originalBytes,
-                 const std::string& readBytes, const Logger& log) {
+Status undoInPlace(const Files& f, json doc, const json& original, const std::string* originalBytes,
+                   const std::string& readBytes, const OperationLog& log) {
     undoInjectedContent(doc, original);
     if (originalBytes != nullptr && doc == original) {
         return writeUndo(f, ContentOf(*originalBytes), readBytes, log);
     }
-    return writeUndo(f, SerializedForWriting(doc), readBytes, log);
+    return writeUndo(f, StreamedJson(doc), readBytes, log);
+}
+
+// Says what a restore did: the file back from the backup, with what it could not keep.
+void reportRestored(const Files& f, const ReplaceResult& restored, const OperationLog& log) {
+    const std::string fileText = platform::DisplayPath(f.file);
+    log.Say("restored %s from %s\n", fileText.c_str(), platform::DisplayPath(f.backup).c_str());
+    WarnOfDroppedAttributes(restored.dropped, f.file, log);
+    if (restored.failedStep == ReplaceStep::kSync) {
+        log.Say("could not flush %s to storage: %s\n", fileText.c_str(),
+                restored.failure.message().c_str());
+    }
 }
 
 // `content` is the backup's bytes, or, when the backup itself carries a patch, its undone form:
 // an unpatch leaves no patch of either release behind.
-Step restore(const Files& f, const ContentProducer& content, const std::string& readBytes,
-             const Logger& log) {
-    const std::string backupText = platform::DisplayPath(f.backup);
+Status restore(const Files& f, const ContentProducer& content, const std::string& readBytes,
+               const OperationLog& log) {
     const bool noted = noteCleanupOwed(f, log);
     const ReplaceResult restored = ReplaceFileContents(f.target, content, &readBytes);
     if (!restored.replaced()) {
         withdrawCleanupNote(f, noted);
     }
-    if (restored.failedStep == ReplaceStep::kChanged) {
-        return Step::kChanged;
-    }
-    if (restored.failedStep == ReplaceStep::kReread) {
-        LogRereadFailure(restored, f.target, kTag, log);
-        return Step::kFailed;
-    }
-    if (restored.failedStep == ReplaceStep::kAbandoned) {
-        LogAbandoned(f.target, kTag, log);
-        return Step::kFailed;
+    if (Status common = CommonReplaceFailure(restored, f.target); !common.ok()) {
+        return common;
     }
     if (!restored.replaced()) {
-        LogFormatted(log, "Vexlor[unpatch]: restore from %s failed: %s\n", backupText.c_str(),
-                     (restored.cause.empty() ? platform::ErrorText(restored.error) : restored.cause)
-                         .c_str());
-        return Step::kFailed;
+        return restored.failure.Prefixed("restore from " + platform::DisplayPath(f.backup) +
+                                         " failed: ");
     }
-    const std::string fileText = platform::DisplayPath(f.file);
-    LogFormatted(log, "Vexlor[unpatch]: restored %s from %s\n", fileText.c_str(),
-                 backupText.c_str());
-    WarnOfDroppedAttributes(restored.dropped, f.file, kTag, log);
-    if (restored.failedStep == ReplaceStep::kSync) {
-        LogFormatted(log, "Vexlor[unpatch]: could not flush %s to storage: %s\n", fileText.c_str(),
-                     platform::ErrorText(restored.error).c_str());
-    }
-    return Step::kUndone;
+    reportRestored(f, restored, log);
+    return {};
 }
 
 // True when `current` is exactly what a patch makes of the backup's document.
@@ -197,36 +177,30 @@ bool isPatchOf(const json& original, const std::string& current) {
     json patched = original;
     InjectBindings(patched);
     std::string bytes;
-    std::string cause;
-    return SerializeForWriting(patched, bytes, cause) && bytes == current;
+    return SerializeJson(patched, bytes).ok() && bytes == current;
 }
 
-bool readForRestore(const Files& f, std::string& backupBytes, std::string& current,
-                    const Logger& log) {
+Status readForRestore(const Files& f, std::string& backupBytes, std::string& current) {
     fs::path source;
-    if (!ResolveWriteTarget(f.backup, f.dir, kTag, log, source)) {
-        return false;
+    if (Status resolved = ResolveWriteTarget(f.backup, f.dir, source); !resolved.ok()) {
+        return resolved;
     }
     std::error_code ec = platform::ReadWholeFile(source, kMaxFileBytes, backupBytes);
     std::string cause = platform::ErrorText(ec);
     if (!ec && (ec = platform::ReadWholeFile(f.target, kMaxFileBytes, current))) {
         cause = "cannot read " + platform::DisplayPath(f.target) + ": " + platform::ErrorText(ec);
     }
-    if (ec) {
-        NoteSystemFailure(
-            ec, FailureKind::kNotReadable,
-            ec == std::errc::file_too_large ? FailureKind::kTooLarge : FailureKind::kNotReadable);
-        LogFormatted(log, "Vexlor[unpatch]: restore from %s failed: %s\n",
-                     platform::DisplayPath(f.backup).c_str(), cause.c_str());
+    if (!ec) {
+        return {};
     }
-    return !ec;
+    return Status::FromSystem(
+        ec, FailureKind::kNotReadable,
+        ec == std::errc::file_too_large ? FailureKind::kTooLarge : FailureKind::kNotReadable,
+        "restore from " + platform::DisplayPath(f.backup) + " failed: " + cause);
 }
 
-// Which way an unpatch goes is found from what it read, as an UnpatchDecision; the plan
-// shows the same choice.
-using Route = UnpatchDecision;
-
 struct Reading {
+    UnpatchDecision decision = UnpatchDecision::kWouldFail;
     Files files;
     bool hasBackup = false;
     std::string backupBytes;
@@ -248,246 +222,236 @@ void undoPatchInBackup(Reading& r) {
 
 // Whether the file is ours without its marker: the patch's action sets exactly as it writes
 // them. Said once, for the unpatch and its plan alike.
-bool patchedWithoutMarker(const Reading& r, const std::string& fileText, const Logger& log) {
+bool patchedWithoutMarker(const Reading& r, const std::string& fileText, const OperationLog& log) {
     if (!HoldsInjectedActionSets(r.doc)) {
         return false;
     }
-    LogFormatted(log,
-                 "Vexlor[unpatch]: %s holds the patch's action sets without its marker; "
-                 "undoing it\n",
-                 fileText.c_str());
+    log.Say("%s holds the patch's action sets without its marker; undoing it\n", fileText.c_str());
     return true;
 }
 
 // With a backup: its bytes come back when the file is still what the patch made of it;
 // otherwise the file changed since, and what changed stays.
-Route chooseWithBackup(Reading& r, const Logger& log) {
-    std::string cause;
-    if (!readForRestore(r.files, r.backupBytes, r.current, log)) {
-        return Route::kWouldFail;
+Status chooseWithBackup(Reading& r, const OperationLog& log) {
+    if (Status read = readForRestore(r.files, r.backupBytes, r.current); !read.ok()) {
+        return read;
     }
-    const bool backupParsed = ParseJsonText(r.backupBytes, r.original, cause);
-    if (r.current == r.backupBytes || (backupParsed && isPatchOf(r.original, r.current))) {
+    const Status backupParse = ParseJsonText(r.backupBytes, r.original);
+    if (r.current == r.backupBytes || (backupParse.ok() && isPatchOf(r.original, r.current))) {
         undoPatchInBackup(r);
-        return Route::kRestore;
+        r.decision = UnpatchDecision::kRestore;
+        return {};
     }
     undoPatchInBackup(r);
     const std::string fileText = platform::DisplayPath(r.files.file);
     const std::string backupText = platform::DisplayPath(r.files.backup);
-    if (!ParseJsonText(r.current, r.doc, cause)) {
-        LogFormatted(log, "Vexlor[unpatch]: failed to parse %s: %s\n", fileText.c_str(),
-                     cause.c_str());
-        return Route::kWouldFail;
+    if (Status parse = ParseJsonText(r.current, r.doc); !parse.ok()) {
+        return parse.Prefixed("failed to parse " + fileText + ": ");
     }
     if (CarriedMarker(r.doc) == nullptr && !patchedWithoutMarker(r, fileText, log)) {
-        LogFormatted(log,
-                     "Vexlor[unpatch]: %s no longer carries the patch (it changed since) "
-                     "-- leaving alone; the backup %s is kept\n",
-                     fileText.c_str(), backupText.c_str());
-        return Route::kLeaveAlone;
+        log.Say(
+            "%s no longer carries the patch (it changed since) -- leaving alone; the backup "
+            "%s is kept\n",
+            fileText.c_str(), backupText.c_str());
+        r.decision = UnpatchDecision::kLeaveAlone;
+        return {};
     }
-    if (!backupParsed) {
-        NoteFailure(FailureKind::kBackupUnparsable);
-        LogFormatted(log,
-                     "Vexlor[unpatch]: cannot undo the patch in %s: its backup %s does not "
-                     "parse (%s) -- nothing was changed\n",
-                     fileText.c_str(), backupText.c_str(), cause.c_str());
-        return Route::kWouldFail;
+    if (!backupParse.ok()) {
+        return Status::Failed(FailureKind::kBackupUnparsable,
+                              "cannot undo the patch in " + fileText + ": its backup " +
+                                  backupText + " does not parse (" + backupParse.message() +
+                                  ") -- nothing was changed");
     }
-    return Route::kUndoInPlace;
+    r.decision = UnpatchDecision::kUndoInPlace;
+    return {};
 }
 
-Route chooseWithoutBackup(Reading& r, const Logger& log) {
+Status chooseWithoutBackup(Reading& r, const OperationLog& log) {
     const std::string fileText = platform::DisplayPath(r.files.file);
-    std::string cause;
-    bool refused = false;
-    if (!ReadJsonBytes(r.files.target, r.current, cause, refused) ||
-        !ParseJsonText(r.current, r.doc, cause)) {
-        LogFormatted(log,
-                     refused ? "Vexlor[unpatch]: cannot read %s: %s\n"
-                             : "Vexlor[unpatch]: failed to parse %s: %s\n",
-                     fileText.c_str(), cause.c_str());
-        return Route::kWouldFail;
+    if (Status read = ReadForParsing(r.files.target, fileText, r.current); !read.ok()) {
+        return read;
+    }
+    if (Status parse = ParseJsonText(r.current, r.doc); !parse.ok()) {
+        return parse.Prefixed("failed to parse " + fileText + ": ");
     }
     if (CarriedMarker(r.doc) == nullptr && !patchedWithoutMarker(r, fileText, log)) {
-        LogFormatted(log, "Vexlor[unpatch]: %s has no Vexlor marker -- leaving alone\n",
-                     fileText.c_str());
-        return Route::kLeaveAlone;
+        log.Say("%s has no Vexlor marker -- leaving alone\n", fileText.c_str());
+        r.decision = UnpatchDecision::kLeaveAlone;
+        return {};
     }
-    return Route::kUndoInPlace;
+    r.decision = UnpatchDecision::kUndoInPlace;
+    return {};
 }
 
 // Points `f.backup` at the newest generation of the backup: the original the file had when it
 // was last patched. Every name is looked at, so that none is taken for absent unchecked.
-Presence findNewestBackup(Files& f, const Logger& log) {
+Status findNewestBackup(Files& f, FilePresence& found) {
     const fs::path first = SiblingPath(f.file, kBackupSuffix);
-    Presence found = Presence::kAbsent;
+    found = FilePresence::kAbsent;
     for (int number = 1; number <= kMaxGenerations; ++number) {
         const fs::path generation = GenerationPath(first, number);
-        switch (LookFor(generation, kTag, log)) {
-            case Presence::kUnknown:
-                return Presence::kUnknown;
-            case Presence::kPresent:
-                f.backup = generation;
-                found = Presence::kPresent;
-                break;
-            case Presence::kAbsent:
-                break;
+        FilePresence presence = FilePresence::kUnknown;
+        if (Status look = LookFor(generation, presence); !look.ok()) {
+            found = FilePresence::kUnknown;
+            return look;
+        }
+        if (presence == FilePresence::kPresent) {
+            f.backup = generation;
+            found = FilePresence::kPresent;
         }
     }
-    return found;
+    return {};
 }
 
-Route chooseRoute(Reading& r, const Logger& log) {
-    switch (LookFor(r.files.file, kTag, log)) {
-        case Presence::kAbsent:
-            LogFormatted(log, "Vexlor[unpatch]: target missing at %s (nothing to do)\n",
-                         platform::DisplayPath(r.files.file).c_str());
-            return Route::kNothingToDo;
-        case Presence::kUnknown:
-            return Route::kWouldFail;
-        case Presence::kPresent:
-            break;
+// Finds which way the unpatch goes, in `r.decision`; fails as the unpatch would.
+Status chooseRoute(Reading& r, const OperationLog& log) {
+    FilePresence presence = FilePresence::kUnknown;
+    if (Status look = LookFor(r.files.file, presence); !look.ok()) {
+        return look;
     }
-    if (!ResolveWriteTarget(r.files.file, r.files.dir, kTag, log, r.files.target)) {
-        return Route::kWouldFail;
+    if (presence == FilePresence::kAbsent) {
+        log.Say("target missing at %s (nothing to do)\n",
+                platform::DisplayPath(r.files.file).c_str());
+        r.decision = UnpatchDecision::kNothingToDo;
+        return {};
     }
-    switch (findNewestBackup(r.files, log)) {
-        case Presence::kPresent:
-            r.hasBackup = true;
-            return chooseWithBackup(r, log);
-        case Presence::kAbsent:
-            return chooseWithoutBackup(r, log);
-        case Presence::kUnknown:
-            break;
+    if (Status resolved = ResolveWriteTarget(r.files.file, r.files.dir, r.files.target);
+        !resolved.ok()) {
+        return resolved;
     }
-    return Route::kWouldFail;
+    FilePresence backup = FilePresence::kUnknown;
+    if (Status look = findNewestBackup(r.files, backup); !look.ok()) {
+        return look;
+    }
+    r.hasBackup = backup == FilePresence::kPresent;
+    return r.hasBackup ? chooseWithBackup(r, log) : chooseWithoutBackup(r, log);
 }
 
 // Where the file's bytes are kept before an undo replaces edits made inside the injected
 // sets: the newest copy when it holds these very bytes already (an undo cut short, run again),
-// else the next generation. False, with the reason in `problem`, when no copy can be made.
-bool decideCopy(const Files& f, const std::string& bytes, fs::path& copy, bool& existing,
-                std::string& problem) {
+// else the next generation. Fails when no copy can be made.
+Status decideCopy(const Files& f, const std::string& bytes, fs::path& copy, bool& existing) {
     const fs::path first = SiblingPath(f.file, kBeforeUndoSuffix);
     Generations found;
-    if (!FindGenerations(first, f.dir, found, problem)) {
-        return false;
+    if (Status look = FindGenerations(first, f.dir, FailureKind::kCopyFailed, found); !look.ok()) {
+        return look;
     }
     std::string newestBytes;
     existing = !found.present.empty() &&
                !platform::ReadWholeFile(found.newestPath(), kMaxFileBytes, newestBytes) &&
                newestBytes == bytes;
-    copy = existing ? found.newestPath() : NextGeneration(first, found, problem);
-    return problem.empty();
+    if (existing) {
+        copy = found.newestPath();
+        return {};
+    }
+    return NextGeneration(first, found, FailureKind::kCopyFailed, copy);
+}
+
+// Whatever kept the copy from being made, the undo does not happen: nothing was changed.
+Status copyFailed(const Files& f, const Status& why) {
+    return Status::Failed(FailureKind::kCopyFailed,
+                          "could not keep a copy of " + platform::DisplayPath(f.file) +
+                              " before undoing the patch: " + why.message() +
+                              " -- nothing was changed",
+                          why.error());
 }
 
 // An undo in place puts back what the patch replaced; what someone changed inside the
 // injected sets since would be gone with no trace, so the file's bytes are kept first.
-bool keepCopyBeforeUndo(const Reading& r, const Logger& log) {
+Status keepCopyBeforeUndo(const Reading& r, const OperationLog& log) {
     const std::vector<std::string> edited = EditedActionSets(r.doc);
     if (edited.empty()) {
-        return true;
+        return {};
     }
     fs::path copy;
     bool existing = false;
-    std::string problem;
-    if (decideCopy(r.files, r.current, copy, existing, problem) && !existing) {
-        problem = KeepFile(copy, r.current, r.files.target, FailureKind::kCopyFailed, kTag, log);
+    Status kept = decideCopy(r.files, r.current, copy, existing);
+    if (kept.ok() && !existing) {
+        kept = KeepFile(copy, r.current, r.files.target, FailureKind::kCopyFailed, log);
     }
-    const std::string fileText = platform::DisplayPath(r.files.file);
-    if (!problem.empty()) {
-        NoteFailure(FailureKind::kCopyFailed);
-        LogFormatted(log,
-                     "Vexlor[unpatch]: could not keep a copy of %s before undoing the patch: %s "
-                     "-- nothing was changed\n",
-                     fileText.c_str(), problem.c_str());
-        return false;
+    if (!kept.ok()) {
+        return copyFailed(r.files, kept);
     }
-    LogFormatted(
-        log, "Vexlor[unpatch]: kept a copy of %s as %s: the undo replaces the edits in %s\n",
-        fileText.c_str(), platform::DisplayPath(copy).c_str(), joinedNames(edited).c_str());
-    return true;
+    log.Say("kept a copy of %s as %s: the undo replaces the edits in %s\n",
+            platform::DisplayPath(r.files.file).c_str(), platform::DisplayPath(copy).c_str(),
+            joinedNames(edited).c_str());
+    return {};
 }
 
-Step undo(Reading& r, const Logger& log) {
-    if (!keepCopyBeforeUndo(r, log)) {
-        return Step::kFailed;
+Status undo(Reading& r, const OperationLog& log) {
+    if (Status kept = keepCopyBeforeUndo(r, log); !kept.ok()) {
+        return kept;
     }
     const bool bytesUsable = r.hasBackup && r.backupMarker == nullptr;
-    const Step step = undoInPlace(r.files, std::move(r.doc), r.original,
-                                  bytesUsable ? &r.backupBytes : nullptr, r.current, log);
-    if (step != Step::kUndone) {
-        return step;
+    if (Status undone = undoInPlace(r.files, std::move(r.doc), r.original,
+                                    bytesUsable ? &r.backupBytes : nullptr, r.current, log);
+        !undone.ok()) {
+        return undone;
     }
     const std::string fileText = platform::DisplayPath(r.files.file);
     if (r.hasBackup) {
-        LogFormatted(log,
-                     "Vexlor[unpatch]: %s changed since it was patched; undid the patch in "
-                     "place and kept the backup %s\n",
-                     fileText.c_str(), platform::DisplayPath(r.files.backup).c_str());
+        log.Say(
+            "%s changed since it was patched; undid the patch in place and kept the backup "
+            "%s\n",
+            fileText.c_str(), platform::DisplayPath(r.files.backup).c_str());
     } else {
-        LogFormatted(log, "Vexlor[unpatch]: erased Vexlor markers + bindings in %s\n",
-                     fileText.c_str());
+        log.Say("erased Vexlor markers + bindings in %s\n", fileText.c_str());
     }
-    return step;
+    return {};
 }
 
-Step restoreAndUndo(const Reading& r, const Logger& log) {
+Status restoreAndUndo(const Reading& r, const OperationLog& log) {
     if (r.backupMarker == nullptr) {
         return restore(r.files, ContentOf(r.backupBytes), r.current, log);
     }
-    const Step step = restore(r.files, SerializedForWriting(r.original), r.current, log);
-    if (step == Step::kUndone) {
-        LogFormatted(log,
-                     "Vexlor[unpatch]: the backup itself carried a patch (%s); erased Vexlor "
-                     "markers + bindings in %s\n",
-                     r.backupMarker, platform::DisplayPath(r.files.file).c_str());
+    Status restored = restore(r.files, StreamedJson(r.original), r.current, log);
+    if (restored.ok()) {
+        log.Say("the backup itself carried a patch (%s); erased Vexlor markers + bindings in %s\n",
+                r.backupMarker, platform::DisplayPath(r.files.file).c_str());
     }
-    return step;
+    return restored;
 }
 
-Step unpatchOnce(const Files& f, const Logger& log) {
-    Reading r;
-    r.files = f;
-    const Route route = chooseRoute(r, log);
-    if (route == Route::kRestore || route == Route::kUndoInPlace) {
-        if (const std::string otherNames = OtherNamesWarning(r.files.target, kTag);
-            !otherNames.empty()) {
-            LogFormatted(log, "%s", otherNames.c_str());
-        }
-    }
-    switch (route) {
-        case Route::kRestore:
-            return restoreAndUndo(r, log);
-        case Route::kUndoInPlace:
-            return undo(r, log);
-        case Route::kLeaveAlone:
-            return Step::kNotOurs;
-        case Route::kNothingToDo:
-            return Step::kNothingToDo;
-        case Route::kWouldFail:
+// The undo, or nothing, as `r.decision` says.
+Status carryOut(Reading& r, const OperationLog& log) {
+    switch (r.decision) {
+        case UnpatchDecision::kRestore:
+        case UnpatchDecision::kUndoInPlace:
+            if (const std::string otherNames = OtherNamesWarning(r.files.target, log);
+                !otherNames.empty()) {
+                LogFormatted(log.sink(), "%s", otherNames.c_str());
+            }
+            return r.decision == UnpatchDecision::kRestore ? restoreAndUndo(r, log) : undo(r, log);
+        case UnpatchDecision::kLeaveAlone:
+        case UnpatchDecision::kNothingToDo:
+        case UnpatchDecision::kWouldFail:
             break;
     }
-    return Step::kFailed;
+    return {};
 }
 
-// Whether the write a restore or an undo ends with would be refused: the same check the
-// replacement makes first.
-bool mayReplace(const Reading& r, std::string& detail) {
-    std::string cause;
-    if (!MayReplace(r.files.target, cause)) {
-        detail = "Vexlor[unpatch]: cannot replace " + platform::DisplayPath(r.files.target) + ": " +
-                 cause + "\n";
-        return false;
+Status unpatchOnce(const Files& f, const OperationLog& log) {
+    Reading r;
+    r.files = f;
+    if (Status chosen = chooseRoute(r, log); !chosen.ok()) {
+        return chosen;
     }
-    return true;
+    if (Status done = carryOut(r, log); !done.ok()) {
+        return done;
+    }
+    // A cleanup an interrupted undo still owes is done after a file left alone, too.
+    if (r.decision == UnpatchDecision::kRestore || r.decision == UnpatchDecision::kUndoInPlace ||
+        (r.decision == UnpatchDecision::kLeaveAlone && cleanupOwed(f))) {
+        cleanUp(f, log);
+    }
+    return {};
 }
 
 // The legacy profiles go after an undo, or after a file left alone while a cleanup is owed.
-void planCleanup(const Files& f, Route route, UnpatchPlan& plan) {
-    const bool cleans = route == Route::kRestore || route == Route::kUndoInPlace ||
-                        (route == Route::kLeaveAlone && cleanupOwed(f));
+void planCleanup(const Files& f, UnpatchDecision decision, UnpatchPlan& plan) {
+    const bool cleans = decision == UnpatchDecision::kRestore ||
+                        decision == UnpatchDecision::kUndoInPlace ||
+                        (decision == UnpatchDecision::kLeaveAlone && cleanupOwed(f));
     if (!cleans) {
         return;
     }
@@ -509,30 +473,25 @@ void planBackups(const Reading& r, UnpatchPlan& plan) {
             break;
         }
         std::error_code ec;
-        if (QueryPresence(generation, ec) != Presence::kAbsent) {
+        if (QueryPresence(generation, ec) != FilePresence::kAbsent) {
             plan.olderBackups.push_back(platform::DisplayPath(generation));
         }
     }
 }
 
-// The copy an undo in place keeps first, when it replaces edits; false when it cannot.
-bool planCopy(const Reading& r, UnpatchPlan& plan) {
+// The copy an undo in place keeps first, when it replaces edits; fails when it cannot.
+Status planCopy(const Reading& r, UnpatchPlan& plan) {
     plan.editedActionSets = EditedActionSets(r.doc);
     if (plan.editedActionSets.empty()) {
-        return true;
+        return {};
     }
     fs::path copy;
     bool existing = false;
-    std::string problem;
-    if (!decideCopy(r.files, r.current, copy, existing, problem)) {
-        NoteFailure(FailureKind::kCopyFailed);
-        plan.detail = "Vexlor[unpatch]: could not keep a copy of " +
-                      platform::DisplayPath(r.files.file) +
-                      " before undoing the patch: " + problem + " -- nothing was changed\n";
-        return false;
+    if (Status decided = decideCopy(r.files, r.current, copy, existing); !decided.ok()) {
+        return copyFailed(r.files, decided);
     }
     plan.copyBeforeUndo = platform::DisplayPath(copy);
-    return true;
+    return {};
 }
 
 Files filesIn(const fs::path& bindingsDir) {
@@ -541,74 +500,66 @@ Files filesIn(const fs::path& bindingsDir) {
     return f;
 }
 
-}  // namespace
-
-bool UnpatchBindingsDirectory(const fs::path& bindingsDir, const Logger& log) {
-    const Files f = filesIn(bindingsDir);
-    for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        switch (unpatchOnce(f, log)) {
-            case Step::kUndone:
-                cleanUp(f, log);
-                return true;
-            case Step::kNotOurs:
-                // A cleanup an interrupted undo still owes is done now.
-                if (cleanupOwed(f)) {
-                    cleanUp(f, log);
-                }
-                return true;
-            case Step::kNothingToDo:
-                return true;
-            case Step::kFailed:
-                return false;
-            case Step::kChanged:
-                break;
-        }
+// Decides as the unpatch would, and fails where it would fail before it writes anything.
+Status decideForPlan(Reading& r, const OperationLog& log, UnpatchPlan& plan) {
+    const fs::path dir = r.files.dir.empty() ? fs::path(".") : r.files.dir;
+    Status status = ProbeForPlan(dir, log, plan.warnings);
+    if (status.ok()) {
+        status = chooseRoute(r, log);
     }
-    LogFormatted(log,
-                 "Vexlor[unpatch]: %s kept changing while it was being unpatched (another "
-                 "program is writing it); it was not changed\n",
-                 platform::DisplayPath(f.file).c_str());
-    NoteFailure(FailureKind::kKeptChanging);
-    return false;
+    const bool writes =
+        r.decision == UnpatchDecision::kRestore || r.decision == UnpatchDecision::kUndoInPlace;
+    if (status.ok() && writes) {
+        status = MayReplace(r.files.target)
+                     .Prefixed("cannot replace " + platform::DisplayPath(r.files.target) + ": ");
+    }
+    if (status.ok() && r.decision == UnpatchDecision::kUndoInPlace) {
+        status = planCopy(r, plan);
+    }
+    return status;
 }
 
-UnpatchPlan PlanUnpatchGenericHmdBindingsFile(const fs::path& bindingsDir) {
-    FailureScope scope;
-    UnpatchPlan plan;
-    Reading r;
-    r.files = filesIn(bindingsDir);
-    plan.bindingsFile = platform::DisplayPath(r.files.file);
-    const Logger keep = KeepLastMessage(plan.detail);
-    if (!ProbeForPlan(bindingsDir.empty() ? fs::path(".") : bindingsDir, kTag, keep,
-                      plan.warnings)) {
-        plan.failure = scope.Result(false);
-        return plan;
-    }
-    const Route route = chooseRoute(r, keep);
-    if (route == Route::kWouldFail ||
-        (route != Route::kNothingToDo && route != Route::kLeaveAlone &&
-         !mayReplace(r, plan.detail))) {
-        plan.failure = scope.Result(false);
-        return plan;
-    }
-    if (route == Route::kUndoInPlace && !planCopy(r, plan)) {
-        plan.failure = scope.Result(false);
-        return plan;
-    }
+// What the unpatch would do, the files it would write and remove, in `plan`.
+void describePlan(Reading& r, const OperationLog& log, UnpatchPlan& plan) {
+    const UnpatchDecision route = r.decision;
     plan.decision = route;
-    if (r.hasBackup && (route == Route::kRestore || route == Route::kUndoInPlace)) {
+    const bool writes =
+        route == UnpatchDecision::kRestore || route == UnpatchDecision::kUndoInPlace;
+    if (r.hasBackup && writes) {
         planBackups(r, plan);
     }
-    if (route == Route::kUndoInPlace) {
+    if (route == UnpatchDecision::kUndoInPlace) {
         plan.markerMissing = CarriedMarker(r.doc) == nullptr;
         undoInjectedContent(r.doc, r.original, &plan);
     }
-    if (route == Route::kRestore || route == Route::kUndoInPlace) {
-        if (std::string otherNames = OtherNamesWarning(r.files.target, kTag); !otherNames.empty()) {
+    if (writes) {
+        if (std::string otherNames = OtherNamesWarning(r.files.target, log); !otherNames.empty()) {
             plan.warnings.push_back(std::move(otherNames));
         }
     }
     planCleanup(r.files, route, plan);
+}
+
+}  // namespace
+
+Status UnpatchBindingsDirectory(const fs::path& bindingsDir, const OperationLog& log) {
+    const Files f = filesIn(bindingsDir);
+    return RetryWhileWrittenMeanwhile(f.file, "unpatched", [&] { return unpatchOnce(f, log); });
+}
+
+UnpatchPlan PlanUnpatchGenericHmdBindingsFile(const fs::path& bindingsDir) {
+    UnpatchPlan plan;
+    Reading r;
+    r.files = filesIn(bindingsDir);
+    plan.bindingsFile = platform::DisplayPath(r.files.file);
+    const OperationLog log("unpatch", KeepLastMessage(plan.detail));
+    const Status status = decideForPlan(r, log, plan);
+    if (!status.ok()) {
+        log.Report(status);
+        plan.failure = status.kind();
+        return plan;
+    }
+    describePlan(r, log, plan);
     return plan;
 }
 

@@ -16,7 +16,6 @@
 #include <nlohmann/json.hpp>
 
 #include "legacy.h"
-#include "names.h"
 #include "vexlor/bindings.h"
 
 namespace {
@@ -44,7 +43,8 @@ bool runOperation(const std::string& operation, const fs::path& path) {
         return vexlor::UnpatchGenericHmdBindingsFile(path, log);
     }
     if (operation == "cleanup") {
-        vexlor::CleanupLegacyProfiles(path, vexlor::kLegacyControllerType, log);
+        vexlor::CleanupLegacyProfiles(path, vexlor::kLegacyControllerType,
+                                      vexlor::OperationLog("unpatch", log));
         return true;
     }
     return vexlor::AtomicWriteJson(path, fixedDocument(), log);

@@ -13,9 +13,14 @@
 #include "dir_lock.h"
 
 int main(int argc, char** argv) {
-    const vexlor::Logger log = [](const char* message) { std::fputs(message, stderr); };
+    const vexlor::OperationLog log("lock-holder",
+                                   [](const char* message) { std::fputs(message, stderr); });
     vexlor::platform::DirectoryLock lock;
-    if (argc < 3 || !vexlor::LockForWriting(argv[1], "vexlor-lock-holder: ", log, lock)) {
+    if (argc < 3) {
+        return 2;
+    }
+    if (const vexlor::Status locked = vexlor::LockForWriting(argv[1], log, lock); !locked.ok()) {
+        log.Report(locked);
         return 2;
     }
     std::puts("holding");

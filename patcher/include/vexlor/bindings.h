@@ -58,6 +58,11 @@ inline constexpr int kMaxGenerations = 10;
 // "<bindings file><kBeforeUndoSuffix>" (and its generations) holds the file's bytes from just
 // before an unpatch replaced edits someone had made inside the injected action sets.
 inline constexpr const char* kBeforeUndoSuffix = ".vexlor_before_undo";
+// "<bindings file><kCleanupOwedSuffix>" stands beside the file from just before an undo until
+// the older release's profile files it owes are removed: the undo takes the marker out, and
+// without the marker nothing else would tell the next unpatch that a cleanup cut short by a
+// crash is still owed.
+inline constexpr const char* kCleanupOwedSuffix = ".vexlor_cleanup";
 
 // The patch sets these action sets, each whole, in the document's "bindings" object.
 inline constexpr const char* kBindingsKey = "bindings";

@@ -1,3 +1,5 @@
+#include "write_back.h"
+
 #include <exception>
 #include <iomanip>
 #include <ostream>
@@ -6,17 +8,15 @@
 #include <string_view>
 #include <system_error>
 
-#include "failure.h"
-#include "file_ops.h"
 #include "json_file.h"
-#include "log.h"
-#include "names.h"
-#include "operations.h"
 #include "platform.h"
 
 namespace vexlor {
 
 namespace {
+
+// The atomic write began as the patch's own; its lines keep the patch's tag wherever it runs.
+constexpr const char* kWriteBackOperation = "patch";
 
 // The serializer's output goes to disk in pieces of this size: large enough that the writes
 // cost little more than one, small enough that the text is never held whole.
@@ -77,7 +77,7 @@ class ChunkedOutput final : public std::streambuf {
 };
 
 std::error_code serializeInto(const nlohmann::json& j, const platform::ByteSink& sink,
-                              std::string& cause) {
+                              Status& refusal) {
     ChunkedOutput output(sink);
     std::ostream stream(&output);
     // A stream swallows what its buffer throws unless told to pass it on; the stop must reach
@@ -91,92 +91,90 @@ std::error_code serializeInto(const nlohmann::json& j, const platform::ByteSink&
     } catch (const SerializationStopped&) {
         // What the patcher writes it must be able to read back.
         if (output.error() == std::errc::file_too_large) {
-            NoteFailure(FailureKind::kTooLarge);
-            cause = "the document would be larger than " + std::to_string(kMaxFileBytes >> 20) +
-                    " MiB, more than any bindings file holds";
+            refusal = Status::Failed(FailureKind::kTooLarge,
+                                     "the document would be larger than " +
+                                         std::to_string(kMaxFileBytes >> 20) +
+                                         " MiB, more than any bindings file holds",
+                                     output.error());
         }
         return output.error();
     } catch (const std::exception& e) {
-        NoteFailure(FailureKind::kNotJson);  // text that is not UTF-8, which JSON must be
-        cause = e.what();
-        return std::make_error_code(std::errc::illegal_byte_sequence);
+        // Text that is not UTF-8, which JSON must be.
+        const auto ec = std::make_error_code(std::errc::illegal_byte_sequence);
+        refusal = Status::Failed(FailureKind::kNotJson, e.what(), ec);
+        return ec;
     }
     return {};
 }
 
 // The cause of a failed write names the file it is about when that is not the target: a
 // stale temporary file that cannot be cleared blocks every write until someone removes it.
-std::string writeFailureCause(const ReplaceResult& result) {
-    const std::string cause =
-        result.cause.empty() ? platform::ErrorText(result.error) : result.cause;
-    if (result.culprit.empty()) {
-        return cause;
-    }
-    return "cannot clear the stale temporary file " + platform::DisplayPath(result.culprit) + ": " +
-           cause;
+Status writeFailure(const ReplaceResult& result, const std::string& targetText) {
+    const Status failure = result.failure.Prefixed(
+        result.culprit.empty() ? ""
+                               : "cannot clear the stale temporary file " +
+                                     platform::DisplayPath(result.culprit) + ": ");
+    return failure.Prefixed("tmp write failed for " + targetText + ": ");
 }
 
 }  // namespace
 
-ContentProducer SerializedForWriting(const nlohmann::json& j) {
-    return [&j](const platform::ByteSink& sink, std::string& cause) {
-        return serializeInto(j, sink, cause);
+ContentProducer StreamedJson(const nlohmann::json& j) {
+    return [&j](const platform::ByteSink& sink, Status& refusal) {
+        return serializeInto(j, sink, refusal);
     };
 }
 
-bool SerializeForWriting(const nlohmann::json& j, std::string& out, std::string& cause) {
+Status SerializeJson(const nlohmann::json& j, std::string& out) {
     out.clear();
     const platform::ByteSink append = [&out](std::string_view piece) {
         out.append(piece);
         return std::error_code();
     };
-    if (serializeInto(j, append, cause)) {
+    Status refusal;
+    if (const std::error_code ec = serializeInto(j, append, refusal)) {
         std::string().swap(out);
-        return false;
+        if (refusal.ok()) {
+            refusal = Status::Failed(FailureKind::kOther, platform::ErrorText(ec), ec);
+        }
     }
-    return true;
+    return refusal;
 }
 
-bool ReportWriteBack(const ReplaceResult& result, const fs::path& target, const Logger& log) {
+Status ReportWriteBack(const ReplaceResult& result, const fs::path& target,
+                       const OperationLog& operationLog) {
+    const OperationLog log = OperationLog(kWriteBackOperation, operationLog.sink());
     const std::string targetText = platform::DisplayPath(target);
     if (result.replaced()) {
-        WarnOfDroppedAttributes(result.dropped, target, "Vexlor[patch]: ", log);
+        WarnOfDroppedAttributes(result.dropped, target, log);
     }
     switch (result.failedStep) {
         case ReplaceStep::kNone:
-            return true;
+            return {};
         case ReplaceStep::kWrite:
-            LogFormatted(log, "Vexlor[patch]: tmp write failed for %s: %s\n", targetText.c_str(),
-                         writeFailureCause(result).c_str());
-            return false;
-        case ReplaceStep::kWithdrawn:
-            return false;
-        case ReplaceStep::kAbandoned:
-            LogAbandoned(target, "Vexlor[patch]: ", log);
-            return false;
-        case ReplaceStep::kReread:
-            LogRereadFailure(result, target, "Vexlor[patch]: ", log);
-            return false;
+            return writeFailure(result, targetText).ReportedAs(kWriteBackOperation);
         case ReplaceStep::kRename:
-        case ReplaceStep::kChanged:
-            LogFormatted(
-                log, "Vexlor[patch]: rename to %s failed: %s\n", targetText.c_str(),
-                (result.cause.empty() ? platform::ErrorText(result.error) : result.cause).c_str());
-            return false;
+            return result.failure.Prefixed("rename to " + targetText + " failed: ")
+                .ReportedAs(kWriteBackOperation);
         case ReplaceStep::kSync:
             // The file does hold the new document; reporting failure would be untrue, and a
             // caller that retried would find it already done. Only a crash could still undo
             // the rename.
-            LogFormatted(log, "Vexlor[patch]: wrote %s, but could not flush it to storage: %s\n",
-                         targetText.c_str(), platform::ErrorText(result.error).c_str());
-            return true;
+            log.Say("wrote %s, but could not flush it to storage: %s\n", targetText.c_str(),
+                    result.failure.message().c_str());
+            return {};
+        case ReplaceStep::kChanged:
+        case ReplaceStep::kWithdrawn:
+            break;
+        case ReplaceStep::kAbandoned:
+        case ReplaceStep::kReread:
+            return CommonReplaceFailure(result, target).ReportedAs(kWriteBackOperation);
     }
-    return false;
+    return CommonReplaceFailure(result, target);
 }
 
-bool WriteJsonAtomically(const fs::path& target, const nlohmann::json& j, const Logger& log) {
-    return ReportWriteBack(ReplaceFileContents(target, SerializedForWriting(j), nullptr), target,
-                           log);
+Status ReplaceWithJson(const fs::path& target, const nlohmann::json& j, const OperationLog& log) {
+    return ReportWriteBack(ReplaceFileContents(target, StreamedJson(j), nullptr), target, log);
 }
 
 }  // namespace vexlor
