@@ -15,9 +15,7 @@ using Messages = std::vector<std::string>;
 struct LegacyDir : BindingsDir {
     CapturingLogger log;
 
-    void cleanup() {
-        CleanupLegacyProfiles(path(), "lighthouse_hmd", OperationLog("unpatch", log.logger()));
-    }
+    void cleanup() { CleanupLegacyProfiles(path(), "lighthouse_hmd", log.logger()); }
     fs::path candidate(int order) const {
         return order == 0 ? lighthouseBindings : lighthouseProfile;
     }
@@ -156,7 +154,7 @@ TEST(LegacyCleanup, ControllerTypeNamesTheCandidates) {
     LegacyDir d;
     WriteBytes(d.dir / "vrcompositor_bindings_knuckles.json", R"({"vexlor_patched_v1": true})");
     WriteBytes(d.lighthouseProfile, R"({"vexlor_patched_v1": true})");
-    CleanupLegacyProfiles(d.path(), "knuckles", OperationLog("unpatch", d.log.logger()));
+    CleanupLegacyProfiles(d.path(), "knuckles", d.log.logger());
     EXPECT_EQ(d.log.messages(), Messages{Removed(d.dir / "vrcompositor_bindings_knuckles.json")});
     EXPECT_EQ(d.entries(), std::vector<std::string>{NameOf(d.lighthouseProfile)});
 }
@@ -165,7 +163,7 @@ TEST(LegacyCleanup, EmptyLoggerStillRemovesMarkedFiles) {
     LegacyDir d;
     WriteBytes(d.lighthouseBindings, R"({"vexlor_patched_v2": true})");
     WriteBytes(d.lighthouseProfile, "not ours");
-    CleanupLegacyProfiles(d.path(), "lighthouse_hmd", OperationLog("unpatch", Logger{}));
+    CleanupLegacyProfiles(d.path(), "lighthouse_hmd", Logger{});
     EXPECT_EQ(d.entries(), std::vector<std::string>{NameOf(d.lighthouseProfile)});
 }
 

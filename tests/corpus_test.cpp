@@ -273,8 +273,7 @@ TEST_F(CorpusCleanup, NoCorpusFileIsRemoved) {
             WriteBytes(d.lighthouseBindings, f.bytes);
             WriteBytes(d.lighthouseProfile, f.bytes);
             CapturingLogger log;
-            CleanupLegacyProfiles(d.path(), "lighthouse_hmd",
-                                  OperationLog("unpatch", log.logger()));
+            CleanupLegacyProfiles(d.path(), "lighthouse_hmd", log.logger());
             EXPECT_EQ(log.messages(),
                       (std::vector<std::string>{"Vexlor[unpatch]: " + Shown(d.lighthouseBindings) +
                                                     " is not ours -- leaving alone\n",

@@ -76,7 +76,7 @@ TEST(LimitsDepth, DeepLegacyFileIsNotTakenForOurs) {
     LimitsDir d;
     WriteBytes(d.lighthouseProfile, "{\"vexlor_patched_v1\":true,\"x\":" +
                                         std::string(100000, '[') + std::string(100000, ']') + "}");
-    CleanupLegacyProfiles(d.path(), "lighthouse_hmd", OperationLog("unpatch", d.log.logger()));
+    CleanupLegacyProfiles(d.path(), "lighthouse_hmd", d.log.logger());
     EXPECT_EQ(d.log.messages(),
               std::vector<std::string>{"Vexlor[unpatch]: " + Shown(d.lighthouseProfile) +
                                        " is not ours -- leaving alone\n"});
@@ -99,7 +99,7 @@ TEST(LimitsSize, FileOfExactlyTheSizeLimitIsStillRead) {
     fs::resize_file(d.lighthouseBindings, kMaxFileBytes);
     WriteBytes(d.lighthouseProfile, R"({"vexlor_patched_v1": true})");
     fs::resize_file(d.lighthouseProfile, kMaxFileBytes + 1);
-    CleanupLegacyProfiles(d.path(), "lighthouse_hmd", OperationLog("unpatch", d.log.logger()));
+    CleanupLegacyProfiles(d.path(), "lighthouse_hmd", d.log.logger());
     EXPECT_EQ(
         d.log.messages(),
         (std::vector<std::string>{
@@ -240,7 +240,7 @@ TEST(LimitsSpecialFiles, FifoAsLegacyProfileIsNotOursAndDoesNotHang) {
         GTEST_SKIP() << "no FIFOs on this system";
     }
     EXPECT_TRUE(FinishesPromptly(d.lighthouseProfile, [&] {
-        CleanupLegacyProfiles(d.path(), "lighthouse_hmd", OperationLog("unpatch", d.log.logger()));
+        CleanupLegacyProfiles(d.path(), "lighthouse_hmd", d.log.logger());
     }));
     EXPECT_EQ(d.log.messages(),
               std::vector<std::string>{"Vexlor[unpatch]: " + Shown(d.lighthouseProfile) +

@@ -1,5 +1,7 @@
 #include "legacy.h"
 
+#include <utility>
+
 #include "file_ops.h"
 #include "json_file.h"
 #include "log.h"
@@ -99,7 +101,9 @@ bool HasOwnLegacyProfile(const fs::path& bindingsDir, const std::string& control
 }
 
 bool CleanupLegacyProfiles(const fs::path& bindingsDir, const std::string& controllerType,
-                           const OperationLog& log) {
+                           Logger sink) {
+    // The cleanup is the last step of an unpatch, and speaks as the unpatch.
+    const OperationLog log("unpatch", std::move(sink));
     const auto candidates = LegacyProfilePaths(bindingsDir, controllerType);
     bool removedAny = false;
     bool complete = true;

@@ -49,7 +49,7 @@ bool HasOwnLegacyProfile(const std::filesystem::path& bindingsDir,
 // does not like. False when a candidate may still be ours: it could not be examined or
 // removed, so a later cleanup has something left to do.
 bool CleanupLegacyProfiles(const std::filesystem::path& bindingsDir,
-                           const std::string& controllerType, const OperationLog& log);
+                           const std::string& controllerType, Logger log);
 
 }  // namespace vexlor
 

@@ -74,7 +74,7 @@ void withdrawCleanupNote(const Files& f, bool noted) {
 
 // The note goes once nothing of ours can be left; otherwise the next unpatch tries again.
 void cleanUp(const Files& f, const OperationLog& log) {
-    if (!CleanupLegacyProfiles(f.dir, kLegacyControllerType, log)) {
+    if (!CleanupLegacyProfiles(f.dir, kLegacyControllerType, log.sink())) {
         return;
     }
     const fs::path note = cleanupNote(f);

@@ -43,8 +43,7 @@ bool runOperation(const std::string& operation, const fs::path& path) {
         return vexlor::UnpatchGenericHmdBindingsFile(path, log);
     }
     if (operation == "cleanup") {
-        vexlor::CleanupLegacyProfiles(path, vexlor::kLegacyControllerType,
-                                      vexlor::OperationLog("unpatch", log));
+        vexlor::CleanupLegacyProfiles(path, vexlor::kLegacyControllerType, log);
         return true;
     }
     return vexlor::AtomicWriteJson(path, fixedDocument(), log);
