@@ -711,8 +711,8 @@ TEST(CliDryRun, SaysWhatTheRealRunDoesAndChangesNothing) {
         {"unpatch", "patch", {"would restore FILE from BACKUP"}, "Vexlor[unpatch]: restored "},
         {"unpatch",
          "edit",
-         {"would undo the patch in place in FILE", "would remove /actions/lasermouse",
-          "would remove /actions/lasermouse_secondary", "would remove /actions/system",
+         {"would undo the patch in place in FILE", "would restore /actions/system from the backup",
+          "would remove /actions/lasermouse", "would remove /actions/lasermouse_secondary",
           "would remove vexlor_patched_v2", "would keep the backup BACKUP",
           "would remove legacy profile lighthouse_hmd_profile.json"},
          "undid the patch in place"},
@@ -729,6 +729,8 @@ TEST(CliDryRun, SaysWhatTheRealRunDoesAndChangesNothing) {
             edited["mine"] = 1;
             WriteBytes(dir / kBindingsName, edited.dump());
             WriteBytes(dir / kLegacyProfileName, "{\"vexlor_patched_v1\": true}");
+            // A backup that had a set the patch replaced: the undo gives it that value again.
+            WriteBytes(dir / kBackupName, R"({"bindings": {"/actions/system": {}}})");
         }
         const std::string bytes = ReadBytes(dir / kBindingsName);
         // Held before the picture: on Windows the lock is a file in the directory.
