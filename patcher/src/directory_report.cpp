@@ -57,16 +57,24 @@ void lookForLostMarker(const std::string& bytes, BindingsFileReport& report) {
     }
 }
 
+// Whether `file` is there; when that cannot be told, why not in `detail`.
+FilePresence lookAt(const fs::path& file, std::string& detail) {
+    std::error_code ec;
+    const FilePresence presence = QueryPresence(file, ec);
+    if (presence == FilePresence::kUnknown) {
+        detail = platform::ErrorText(ec);
+    }
+    return presence;
+}
+
 BindingsFileReport examineBindingsFile(const fs::path& file) {
     BindingsFileReport report;
-    std::error_code ec;
-    switch (QueryPresence(file, ec)) {
+    switch (lookAt(file, report.detail)) {
         case FilePresence::kAbsent:
             report.state = BindingsFileState::kMissing;
             return report;
         case FilePresence::kUnknown:
             report.state = BindingsFileState::kNotReadable;
-            report.detail = platform::ErrorText(ec);
             return report;
         case FilePresence::kPresent:
             break;
@@ -91,18 +99,11 @@ BindingsFileReport examineBindingsFile(const fs::path& file) {
 
 FileReport examineFile(const fs::path& file) {
     FileReport report;
-    std::error_code ec;
-    switch (QueryPresence(file, ec)) {
-        case FilePresence::kAbsent:
-            return report;
-        case FilePresence::kUnknown:
-            report.state = FilePresence::kUnknown;
-            report.detail = platform::ErrorText(ec);
-            return report;
-        case FilePresence::kPresent:
-            break;
+    report.state = lookAt(file, report.detail);
+    if (report.state != FilePresence::kPresent) {
+        return report;
     }
-    report.state = FilePresence::kPresent;
+    std::error_code ec;
     const std::uintmax_t size = fs::file_size(file, ec);
     if (ec) {
         report.detail = platform::ErrorText(ec);
@@ -131,18 +132,16 @@ LegacyProfileReport examineLegacyProfile(const fs::path& dir, const char* fileNa
     LegacyProfileReport report;
     report.fileName = fileName;
     const fs::path file = dir / fileName;
-    std::error_code ec;
-    switch (QueryPresence(file, ec)) {
+    switch (lookAt(file, report.detail)) {
         case FilePresence::kAbsent:
-            return report;
+            break;
         case FilePresence::kUnknown:
             report.state = LegacyProfileState::kUnknown;
-            report.detail = platform::ErrorText(ec);
-            return report;
+            break;
         case FilePresence::kPresent:
+            classifyLegacyProfile(file, report);
             break;
     }
-    classifyLegacyProfile(file, report);
     return report;
 }
 
