@@ -1,14 +1,6 @@
 // What only Windows does: wide-character paths, files held open without sharing, two kinds of
 // directory separator, and the system's own message texts.
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
-// The header's ANSI/wide switch would rename the platform layer's ReplaceFile.
-#undef ReplaceFile
+#include "vexlor/support/windows_api.h"
 
 #include <gtest/gtest.h>
 
@@ -23,10 +15,10 @@
 #include <nlohmann/json.hpp>
 
 #include "console_output.h"
-#include "platform.h"
+#include "platform/platform.h"
 #include "run_process.h"
 #include "test_support.h"
-#include "utf8.h"
+#include "vexlor/support/utf8.h"
 
 namespace vexlor::testing {
 namespace {

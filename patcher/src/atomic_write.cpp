@@ -12,7 +12,7 @@
 #include "log.h"
 #include "names.h"
 #include "operations.h"
-#include "platform.h"
+#include "platform/platform.h"
 
 namespace vexlor {
 

@@ -51,8 +51,9 @@ std::string Seconds(std::chrono::milliseconds span) {
     return std::to_string(whole.count()) + " s";
 }
 
-bool LockForWriting(const std::filesystem::path& dir, const char* tag, const Logger& log,
+bool LockForWriting(const std::filesystem::path& givenDir, const char* tag, const Logger& log,
                     platform::DirectoryLock& lock, std::chrono::milliseconds wait) {
+    const std::filesystem::path dir = platform::DirectoryOrCurrent(givenDir);
     const std::error_code ec = tryUntilDeadline(dir, lock, wait, tag, log);
     if (!ec || ec == std::errc::no_such_file_or_directory) {
         return true;
@@ -77,8 +78,9 @@ bool LockForWriting(const std::filesystem::path& dir, const char* tag, const Log
     return false;
 }
 
-bool ProbeForPlan(const std::filesystem::path& dir, const char* tag, const Logger& log,
+bool ProbeForPlan(const std::filesystem::path& givenDir, const char* tag, const Logger& log,
                   std::vector<std::string>& warnings) {
+    const std::filesystem::path dir = platform::DirectoryOrCurrent(givenDir);
     bool held = false;
     const std::error_code ec = platform::ProbeDirectoryLock(dir, held);
     if (ec && ec != std::errc::no_such_file_or_directory) {

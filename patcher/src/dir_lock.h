@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform.h"
+#include "platform/platform.h"
 #include "vexlor/bindings.h"
 
 namespace vexlor {
@@ -27,7 +27,8 @@ std::string Seconds(std::chrono::milliseconds span);
 // and saying at once that it waits. On failure, a caller's wish to stop among them, logs one
 // message that starts with `tag` ("Vexlor[patch]: ") and returns false; nothing has been
 // changed then. A `dir` that does not exist is left unlocked and passes: the operation finds
-// nothing there it could change, and says so in its own words.
+// nothing there it could change, and says so in its own words. An empty `dir` is the current
+// directory, and is named "." in messages.
 bool LockForWriting(const std::filesystem::path& dir, const char* tag, const Logger& log,
                     platform::DirectoryLock& lock, std::chrono::milliseconds wait = kLockWaitLimit);
 

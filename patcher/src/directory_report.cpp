@@ -9,7 +9,7 @@
 #include "kept_files.h"
 #include "legacy.h"
 #include "names.h"
-#include "platform.h"
+#include "platform/platform.h"
 #include "vexlor/bindings.h"
 
 namespace vexlor {

@@ -6,7 +6,7 @@
 #include <functional>
 #include <system_error>
 
-#include "platform.h"
+#include "platform/platform.h"
 #include "vexlor/bindings.h"
 
 namespace vexlor {

@@ -11,7 +11,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "platform.h"
+#include "platform/platform.h"
 #include "vexlor/bindings.h"
 
 namespace vexlor {

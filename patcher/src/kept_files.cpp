@@ -4,7 +4,7 @@
 #include "file_ops.h"
 #include "log.h"
 #include "names.h"
-#include "platform.h"
+#include "platform/platform.h"
 
 namespace vexlor {
 

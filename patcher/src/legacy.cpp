@@ -4,7 +4,7 @@
 #include "json_file.h"
 #include "log.h"
 #include "names.h"
-#include "platform.h"
+#include "platform/platform.h"
 
 namespace vexlor {
 

@@ -3,7 +3,7 @@
 #include <cstdarg>
 #include <cstdio>
 
-#include "utf8.h"
+#include "vexlor/support/utf8.h"
 
 namespace vexlor {
 

@@ -11,7 +11,7 @@
 #include "log.h"
 #include "names.h"
 #include "operations.h"
-#include "platform.h"
+#include "platform/platform.h"
 
 namespace vexlor {
 

@@ -1,4 +1,4 @@
-// POSIX half of the platform layer (Linux and other Unix systems).
+// The platform layer on POSIX systems (Linux and other Unix systems).
 #include <fcntl.h>
 #include <grp.h>
 #include <stdio.h>
@@ -17,8 +17,9 @@
 #include <utility>
 #include <vector>
 
-#include "platform.h"
-#include "utf8.h"
+#include "platform/platform.h"
+#include "platform/shared.h"
+#include "vexlor/support/utf8.h"
 
 namespace vexlor::platform {
 
@@ -91,8 +92,7 @@ std::error_code writeAll(int fd, std::string_view bytes) {
 // Makes a rename or link in `dir` survive a crash. File systems that cannot sync a directory
 // say so with EINVAL; on them there is nothing more to do.
 std::error_code syncDirectory(const fs::path& dir) {
-    const fs::path& name = dir.empty() ? fs::path(".") : dir;
-    FileDescriptor fd(openRetrying(name.c_str(), O_RDONLY | O_DIRECTORY));
+    FileDescriptor fd(openRetrying(DirectoryOrCurrent(dir).c_str(), O_RDONLY | O_DIRECTORY));
     if (!fd.valid()) {
         return lastError();
     }
@@ -346,12 +346,6 @@ std::error_code RemoveStaleEntry(const fs::path& path) {
     return lastError();
 }
 
-std::error_code WriteNewFileDurably(const fs::path& path, std::string_view bytes,
-                                    const fs::path& modelFile, CarriedOver* carried) {
-    return WriteNewFileDurably(
-        path, [bytes](const ByteSink& sink) { return sink(bytes); }, modelFile, carried);
-}
-
 std::error_code WriteNewFileDurably(const fs::path& path, const ContentWriter& content,
                                     const fs::path& modelFile, CarriedOver* carried) {
     CarriedOver ignored;
@@ -416,7 +410,7 @@ std::error_code CheckMayReplace(const fs::path& file) {
 
 bool DirectoryLetsFilesBeReplaced(const fs::path& file) {
 #if defined(FS_IOC_GETFLAGS)
-    const fs::path dir = file.parent_path().empty() ? fs::path(".") : file.parent_path();
+    const fs::path dir = DirectoryOrCurrent(file.parent_path());
     FileDescriptor fd(openRetrying(dir.c_str(), O_RDONLY | O_DIRECTORY));
     int flags = 0;
     if (fd.valid() && ::ioctl(fd.get(), FS_IOC_GETFLAGS, &flags) == 0) {
@@ -431,7 +425,7 @@ bool DirectoryLetsFilesBeReplaced(const fs::path& file) {
 std::error_code CheckSameOwner(const fs::path& dir, const fs::path& file, bool& same) {
     struct stat dirStatus {};
     struct stat fileStatus {};
-    if (::stat(dir.empty() ? "." : dir.c_str(), &dirStatus) != 0 ||
+    if (::stat(DirectoryOrCurrent(dir).c_str(), &dirStatus) != 0 ||
         ::stat(file.c_str(), &fileStatus) != 0) {
         return lastError();
     }
@@ -454,8 +448,7 @@ std::error_code RemoveFile(const fs::path& path) {
 namespace {
 
 int openDirectoryForLock(const fs::path& dir) {
-    const fs::path& name = dir.empty() ? fs::path(".") : dir;
-    return openRetrying(name.c_str(), O_RDONLY | O_DIRECTORY);
+    return openRetrying(DirectoryOrCurrent(dir).c_str(), O_RDONLY | O_DIRECTORY);
 }
 
 // A name that is not a directory is as absent as a missing one: there is nothing to lock.
@@ -478,24 +471,12 @@ std::error_code flockWithoutWaiting(int fd, int operation) {
 
 }  // namespace
 
-DirectoryLock::~DirectoryLock() {
-    if (held()) {
-        ::close(static_cast<int>(handle_));
-    }
-}
-
-DirectoryLock::DirectoryLock(DirectoryLock&& other) noexcept : handle_(other.handle_) {
-    other.handle_ = kNone;
-}
-
-DirectoryLock& DirectoryLock::operator=(DirectoryLock&& other) noexcept {
-    std::swap(handle_, other.handle_);
-    return *this;
+void DirectoryLock::release(std::intptr_t handle) {
+    ::close(static_cast<int>(handle));
 }
 
 std::error_code TryLockDirectory(const fs::path& dir, DirectoryLock& lock) {
-    DirectoryLock taken;
-    taken.handle_ = openDirectoryForLock(dir);
+    DirectoryLock taken(openDirectoryForLock(dir));
     if (!taken.held()) {
         return lockOpenError();
     }
@@ -521,17 +502,11 @@ std::error_code ProbeDirectoryLock(const fs::path& dir, bool& held) {
     return ec;
 }
 
+// A full quota has no portable name; errno has EDQUOT for it.
 ErrorClass ClassifyError(const std::error_code& ec) {
-    if (ec == std::errc::read_only_file_system) {
-        return ErrorClass::kReadOnlyMount;
-    }
-    if (ec == std::errc::permission_denied || ec == std::errc::operation_not_permitted) {
-        return ErrorClass::kDenied;
-    }
-    if (ec == std::errc::no_space_on_device || ec.value() == EDQUOT) {
-        return ErrorClass::kNoSpace;
-    }
-    return ErrorClass::kOther;
+    const ErrorClass byMeaning = ClassifyByMeaning(ec);
+    return byMeaning == ErrorClass::kOther && ec.value() == EDQUOT ? ErrorClass::kNoSpace
+                                                                   : byMeaning;
 }
 
 ErrorClass ClassifyReplaceError(const std::error_code& ec) {
