@@ -29,23 +29,11 @@ std::error_code lastError() {
     return {errno, std::generic_category()};
 }
 
-// Closes on every way out; a failed close after a successful fsync cannot lose data, so only
-// the explicit close() of the write path reports it.
-class FileDescriptor {
-  public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    ~FileDescriptor() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    int get() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
-    std::error_code close() {
-        const int fd = fd_;
-        fd_ = -1;
+struct Descriptors {
+    using Value = int;
+    static bool valid(int fd) { return fd >= 0; }
+    static int none() { return -1; }
+    static std::error_code close(int fd) {
         // Linux releases the descriptor even when close reports EINTR; retrying would close
         // someone else's.
         if (::close(fd) != 0 && errno != EINTR) {
@@ -53,10 +41,8 @@ class FileDescriptor {
         }
         return {};
     }
-
-  private:
-    int fd_;
 };
+using FileDescriptor = OwnedHandle<Descriptors>;
 
 int openRetrying(const char* path, int flags, mode_t mode = 0) {
     int fd;

@@ -9,6 +9,34 @@
 
 namespace vexlor::platform {
 
+// A descriptor or handle that closes on every way out. `System` says what the system's own
+// type is (`Value`), which values name nothing (`valid`, `none`) and how one is closed
+// (`close`). Only the explicit close() of a write path reports a failure: a failed close after
+// a successful flush to storage cannot lose data.
+template <typename System>
+class OwnedHandle {
+  public:
+    using Value = typename System::Value;
+    explicit OwnedHandle(Value value) : value_(value) {}
+    OwnedHandle(const OwnedHandle&) = delete;
+    OwnedHandle& operator=(const OwnedHandle&) = delete;
+    ~OwnedHandle() {
+        if (valid()) {
+            System::close(value_);
+        }
+    }
+    Value get() const { return value_; }
+    bool valid() const { return System::valid(value_); }
+    std::error_code close() {
+        const Value value = value_;
+        value_ = System::none();
+        return System::close(value);
+    }
+
+  private:
+    Value value_;
+};
+
 // ClassifyError for what std::errc names: errors that std::filesystem and this layer report in
 // the portable category mean the same on every system.
 ErrorClass ClassifyByMeaning(const std::error_code& ec);

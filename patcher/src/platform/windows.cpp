@@ -27,31 +27,16 @@ std::error_code lastError() {
     return {static_cast<int>(::GetLastError()), std::system_category()};
 }
 
-// Closes on every way out; only the explicit close() of the write path reports a failure.
-class Handle {
-  public:
-    explicit Handle(HANDLE handle) : handle_(handle) {}
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-    ~Handle() {
-        if (valid()) {
-            ::CloseHandle(handle_);
-        }
+// Some calls report failure as INVALID_HANDLE_VALUE, others as a null handle.
+struct Handles {
+    using Value = HANDLE;
+    static bool valid(HANDLE handle) { return handle != INVALID_HANDLE_VALUE && handle != nullptr; }
+    static HANDLE none() { return INVALID_HANDLE_VALUE; }
+    static std::error_code close(HANDLE handle) {
+        return ::CloseHandle(handle) ? std::error_code{} : lastError();
     }
-    HANDLE get() const { return handle_; }
-    bool valid() const { return handle_ != INVALID_HANDLE_VALUE && handle_ != nullptr; }
-    std::error_code close() {
-        const HANDLE handle = handle_;
-        handle_ = INVALID_HANDLE_VALUE;
-        if (!::CloseHandle(handle)) {
-            return lastError();
-        }
-        return {};
-    }
-
-  private:
-    HANDLE handle_;
 };
+using Handle = OwnedHandle<Handles>;
 
 std::error_code errorCode(DWORD error) {
     return {static_cast<int>(error), std::system_category()};
