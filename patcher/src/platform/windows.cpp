@@ -13,7 +13,6 @@
 #include <algorithm>
 #include <chrono>
 #include <thread>
-#include <utility>
 
 #include "platform/platform.h"
 #include "platform/shared.h"
