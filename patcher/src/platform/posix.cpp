@@ -299,23 +299,18 @@ std::error_code ReadWholeFile(const fs::path& path, std::size_t maxBytes, std::s
         }
         out.reserve(static_cast<std::size_t>(st.st_size));
     }
-    char chunk[64 * 1024];
-    for (;;) {
-        const ssize_t got = ::read(fd.get(), chunk, sizeof chunk);
-        if (got < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
+    const auto readPiece = [&fd](char* buffer, std::size_t size, std::size_t& got) {
+        ssize_t count;
+        do {
+            count = ::read(fd.get(), buffer, size);
+        } while (count < 0 && errno == EINTR);
+        if (count < 0) {
             return lastError();
         }
-        if (got == 0) {
-            return {};
-        }
-        if (out.size() + static_cast<std::size_t>(got) > maxBytes) {
-            return std::make_error_code(std::errc::file_too_large);
-        }
-        out.append(chunk, static_cast<std::size_t>(got));
-    }
+        got = static_cast<std::size_t>(count);
+        return std::error_code{};
+    };
+    return ReadToEnd(readPiece, maxBytes, out);
 }
 
 std::error_code RemoveStaleEntry(const fs::path& path) {

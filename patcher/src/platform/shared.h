@@ -3,6 +3,8 @@
 #ifndef VEXLOR_PLATFORM_SHARED_H_
 #define VEXLOR_PLATFORM_SHARED_H_
 
+#include <cstddef>
+#include <string>
 #include <system_error>
 
 #include "platform/platform.h"
@@ -36,6 +38,27 @@ class OwnedHandle {
   private:
     Value value_;
 };
+
+// The reading loop of ReadWholeFile: `readPiece(buffer, size, got)` reads up to `size` bytes,
+// `got` 0 at the end. A file may grow while it is read, so the limit holds for what is
+// actually read, whatever size the file had when it was opened.
+template <typename ReadPiece>
+std::error_code ReadToEnd(ReadPiece readPiece, std::size_t maxBytes, std::string& out) {
+    char chunk[64 * 1024];
+    for (;;) {
+        std::size_t got = 0;
+        if (std::error_code ec = readPiece(chunk, sizeof chunk, got)) {
+            return ec;
+        }
+        if (got == 0) {
+            return {};
+        }
+        if (out.size() + got > maxBytes) {
+            return std::make_error_code(std::errc::file_too_large);
+        }
+        out.append(chunk, got);
+    }
+}
 
 // ClassifyError for what std::errc names: errors that std::filesystem and this layer report in
 // the portable category mean the same on every system.

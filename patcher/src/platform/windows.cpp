@@ -308,21 +308,15 @@ std::error_code ReadWholeFile(const fs::path& path, std::size_t maxBytes, std::s
         return ec;
     }
     out.reserve(expected);
-    // The size may change while we read; the limit holds for what is actually read.
-    char chunk[64 * 1024];
-    for (;;) {
-        DWORD got = 0;
-        if (!::ReadFile(file.get(), chunk, sizeof chunk, &got, nullptr)) {
+    const auto readPiece = [&file](char* buffer, std::size_t size, std::size_t& got) {
+        DWORD count = 0;
+        if (!::ReadFile(file.get(), buffer, static_cast<DWORD>(size), &count, nullptr)) {
             return lastError();
         }
-        if (got == 0) {
-            return {};
-        }
-        if (out.size() + got > maxBytes) {
-            return std::make_error_code(std::errc::file_too_large);
-        }
-        out.append(chunk, got);
-    }
+        got = count;
+        return std::error_code{};
+    };
+    return ReadToEnd(readPiece, maxBytes, out);
 }
 
 std::error_code RemoveStaleEntry(const fs::path& path) {
