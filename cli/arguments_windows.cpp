@@ -1,10 +1,7 @@
 // Windows half of the console interface. The narrow argv is in the ANSI code page and has
 // already lost every character outside it, so the arguments are taken again as UTF-16 from
 // the system and converted to UTF-8.
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "vexlor/support/windows_api.h"
 // shellapi.h builds on windows.h's declarations, so it must come after it.
 #include <shellapi.h>
 
@@ -13,11 +10,11 @@
 #include <memory>
 #include <ostream>
 #include <stdexcept>
-#include <string_view>
 
 #include "arguments.h"
 #include "console_output.h"
 #include "vexlor/bindings.h"
+#include "vexlor/support/wide_text.h"
 
 namespace vexlor::cli {
 
@@ -27,43 +24,22 @@ struct LocalFreeDeleter {
     void operator()(LPWSTR* block) const { ::LocalFree(block); }
 };
 
-// Half of a surrogate pair standing alone: a Windows name may hold one, Unicode text cannot,
-// and the conversion would turn it into U+FFFD -- and so into the name of another directory.
-bool hasLoneSurrogate(std::wstring_view text) {
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (IS_HIGH_SURROGATE(text[i]) && i + 1 < text.size() && IS_LOW_SURROGATE(text[i + 1])) {
-            ++i;  // a valid pair
-        } else if (IS_HIGH_SURROGATE(text[i]) || IS_LOW_SURROGATE(text[i])) {
-            return true;
-        }
-    }
-    return false;
-}
-
+// A lone surrogate would become U+FFFD in UTF-8 -- and so the name of another directory.
 std::string toUtf8(const wchar_t* wide, int position) {
-    if (hasLoneSurrogate(wide)) {
+    if (HasLoneSurrogate(wide)) {
         throw UnusableArgument("argument " + std::to_string(position) +
                                " is not valid text: it holds half of a UTF-16 surrogate pair");
     }
-    const int needed = ::WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
-    if (needed <= 0) {
+    std::string text;
+    if (!Utf8FromWide(wide, text)) {
         throw std::runtime_error("cannot convert a command-line argument to UTF-8");
     }
-    std::string text(static_cast<std::size_t>(needed), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, wide, -1, text.data(), needed, nullptr, nullptr);
-    text.pop_back();  // the terminator the conversion counted
     return text;
 }
 
+// A path the system cannot resolve is left for the operation to report.
 std::wstring fullPath(const std::wstring& path) {
-    const DWORD needed = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-    std::wstring full(needed, L'\0');
-    const DWORD length = ::GetFullPathNameW(path.c_str(), needed, full.data(), nullptr);
-    if (needed == 0 || length == 0 || length >= needed) {
-        return path;  // left for the operation to report
-    }
-    full.resize(length);
-    return full;
+    return FullPath(path).value_or(path);
 }
 
 // Whether the system lets this program use paths of MAX_PATH characters and more: the
@@ -81,14 +57,14 @@ bool longPathsEnabled() {
 std::wstring withinPathLimit(const std::wstring& dir) {
     const std::size_t longestName =
         1 + std::strlen(kBindingsFileName) + std::strlen(kBackupSuffix) + std::strlen(kTempSuffix);
-    if (dir.rfind(L"\\\\?\\", 0) == 0 || dir.rfind(L"\\\\.\\", 0) == 0 || longPathsEnabled()) {
+    if (HasDevicePrefix(dir) || longPathsEnabled()) {
         return dir;
     }
     const std::wstring full = fullPath(dir);
     if (full.size() + longestName < MAX_PATH) {
         return dir;
     }
-    return full.rfind(L"\\\\", 0) == 0 ? L"\\\\?\\UNC\\" + full.substr(2) : L"\\\\?\\" + full;
+    return ExtendedLengthPath(full);
 }
 
 // No Windows name holds a quote mark, so one inside an argument is the tell-tale of a folder

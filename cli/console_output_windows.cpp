@@ -1,15 +1,11 @@
 #include "console_output.h"
 
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
-
 #include <algorithm>
 #include <string_view>
+
+#include "vexlor/support/utf8.h"
+#include "vexlor/support/wide_text.h"
+#include "vexlor/support/windows_api.h"
 
 namespace vexlor::cli {
 
@@ -18,37 +14,9 @@ namespace {
 // Enough to keep a whole status report in one write, small enough to never matter.
 constexpr std::size_t kWriteThreshold = 64 * 1024;
 
-// The length of `text` without the start of a UTF-8 character that its end cuts short.
-std::size_t withoutCutCharacterAtEnd(std::string_view text) {
-    // A character is at most four bytes, so a cut one starts within the last three.
-    for (std::size_t back = 1; back <= 3 && back <= text.size(); ++back) {
-        const unsigned char byte = static_cast<unsigned char>(text[text.size() - back]);
-        if (byte < 0x80) {
-            return text.size();
-        }
-        if (byte >= 0xC0) {  // the lead byte tells how long its character is
-            const std::size_t declared = byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : 2;
-            return declared > back ? text.size() - back : text.size();
-        }
-    }
-    return text.size();
-}
-
 bool isConsole(HANDLE handle) {
     DWORD mode = 0;
     return ::GetConsoleMode(handle, &mode) != 0;
-}
-
-// Bytes that are not UTF-8 become U+FFFD, as they would anywhere else text is shown.
-std::wstring toUtf16(std::string_view text) {
-    if (text.empty()) {
-        return {};
-    }
-    const int length = static_cast<int>(text.size());
-    const int chars = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), length, nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(std::max(chars, 0)), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, text.data(), length, wide.data(), chars);
-    return wide;
 }
 
 bool writeToConsole(HANDLE console, std::wstring_view text) {
@@ -114,10 +82,10 @@ bool ConsoleAwareBuffer::writeIfLarge() {
 // halves of one as two replacement characters, unless it is the last text there is.
 bool ConsoleAwareBuffer::writePending(bool includingCutCharacter) {
     const std::size_t ready =
-        console_ && !includingCutCharacter ? withoutCutCharacterAtEnd(pending_) : pending_.size();
+        console_ && !includingCutCharacter ? WithoutCutCharacterAtEnd(pending_) : pending_.size();
     const std::string_view text(pending_.data(), ready);
     const bool written =
-        console_ ? writeToConsole(handle_, toUtf16(text)) : writeBytes(handle_, text);
+        console_ ? writeToConsole(handle_, WideFromUtf8(text)) : writeBytes(handle_, text);
     pending_.erase(0, ready);
     return written;
 }

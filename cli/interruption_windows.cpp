@@ -1,14 +1,7 @@
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
-
 #include <atomic>
 
 #include "interruption.h"
+#include "vexlor/support/windows_api.h"
 
 namespace vexlor::cli {
 

@@ -14,7 +14,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "platform.h"
+#include "platform/platform.h"
 #include "run_process.h"
 #include "test_support.h"
 

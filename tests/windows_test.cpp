@@ -1,14 +1,6 @@
 // What only Windows does: wide-character paths, files held open without sharing, two kinds of
 // directory separator, and the system's own message texts.
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
-// The header's ANSI/wide switch would rename the platform layer's ReplaceFile.
-#undef ReplaceFile
+#include "vexlor/support/windows_api.h"
 
 #include <gtest/gtest.h>
 
@@ -19,14 +11,16 @@
 #include <string>
 #include <thread>
 #include <tuple>
+#include <utility>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
 #include "console_output.h"
-#include "platform.h"
+#include "platform/platform.h"
 #include "run_process.h"
 #include "test_support.h"
-#include "utf8.h"
+#include "vexlor/support/utf8.h"
 
 namespace vexlor::testing {
 namespace {
@@ -198,13 +192,22 @@ TEST(WindowsPaths, CommandLineDirectoryArgumentsWithSpacesAndTrailingSeparators)
     }
 }
 
+// Each half that is not paired with its neighbour becomes U+FFFD; a whole pair stays.
 TEST(WindowsPaths, DisplayPathReplacesLoneSurrogates) {
-    const std::wstring broken = {L'a', static_cast<wchar_t>(0xD800), L'b'};
-    EXPECT_EQ(platform::DisplayPath(fs::path(broken)),
-              "a\xEF\xBF\xBD"
-              "b");
-    const std::wstring pair = {static_cast<wchar_t>(0xD83D), static_cast<wchar_t>(0xDE00)};
-    EXPECT_EQ(platform::DisplayPath(fs::path(pair)), "\xF0\x9F\x98\x80");  // U+1F600
+    constexpr wchar_t kHigh = 0xD83D, kLow = 0xDE00;
+    const std::string kFace = "\xF0\x9F\x98\x80", kReplaced = "\xEF\xBF\xBD";  // U+1F600
+    const std::vector<std::pair<std::wstring, std::string>> cases = {
+        {{L'a', kHigh, L'b'}, "a" + kReplaced + "b"},
+        {{kHigh, kLow}, kFace},
+        {{kLow, kHigh}, kReplaced + kReplaced},
+        {{L'a', kHigh}, "a" + kReplaced},
+        {{kLow, L'a'}, kReplaced + "a"},
+        {{kHigh, kHigh, kLow}, kReplaced + kFace},
+        {{kHigh, kLow, kLow}, kFace + kReplaced},
+    };
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        EXPECT_EQ(platform::DisplayPath(fs::path(cases[i].first)), cases[i].second) << "case " << i;
+    }
 }
 
 TEST(WindowsLocking, TargetHeldOpenWithoutSharingFailsTheRenameAndStaysUnchanged) {

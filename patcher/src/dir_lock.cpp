@@ -47,8 +47,9 @@ std::string Seconds(std::chrono::milliseconds span) {
     return std::to_string(whole.count()) + " s";
 }
 
-Status LockForWriting(const std::filesystem::path& dir, const OperationLog& log,
+Status LockForWriting(const std::filesystem::path& givenDir, const OperationLog& log,
                       platform::DirectoryLock& lock, std::chrono::milliseconds wait) {
+    const std::filesystem::path dir = platform::DirectoryOrCurrent(givenDir);
     const std::error_code ec = tryUntilDeadline(dir, lock, wait, log);
     if (!ec || ec == std::errc::no_such_file_or_directory) {
         return {};
@@ -74,8 +75,9 @@ Status LockForWriting(const std::filesystem::path& dir, const OperationLog& log,
                dirText.c_str(), Seconds(wait).c_str()));
 }
 
-Status ProbeForPlan(const std::filesystem::path& dir, const OperationLog& log,
+Status ProbeForPlan(const std::filesystem::path& givenDir, const OperationLog& log,
                     std::vector<std::string>& warnings) {
+    const std::filesystem::path dir = platform::DirectoryOrCurrent(givenDir);
     bool held = false;
     const std::error_code ec = platform::ProbeDirectoryLock(dir, held);
     if (ec && ec != std::errc::no_such_file_or_directory) {

@@ -11,7 +11,7 @@
 
 #include "failure.h"
 #include "log.h"
-#include "platform.h"
+#include "platform/platform.h"
 
 namespace vexlor {
 
@@ -27,7 +27,8 @@ std::string Seconds(std::chrono::milliseconds span);
 // Takes the lock on `dir` into `lock`, waiting up to `wait` while another operation holds it,
 // and saying at once that it waits. A failure, a caller's wish to stop among them, has
 // changed nothing. A `dir` that does not exist is left unlocked and passes: the operation
-// finds nothing there it could change, and says so in its own words.
+// finds nothing there it could change, and says so in its own words. An empty `dir` is the
+// current directory, and is named "." in messages.
 Status LockForWriting(const std::filesystem::path& dir, const OperationLog& log,
                       platform::DirectoryLock& lock,
                       std::chrono::milliseconds wait = kLockWaitLimit);

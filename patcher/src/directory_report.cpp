@@ -8,7 +8,7 @@
 #include "json_file.h"
 #include "kept_files.h"
 #include "legacy.h"
-#include "platform.h"
+#include "platform/platform.h"
 #include "vexlor/bindings.h"
 
 namespace vexlor {

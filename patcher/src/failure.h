@@ -9,7 +9,7 @@
 #include <string>
 #include <system_error>
 
-#include "platform.h"
+#include "platform/platform.h"
 #include "vexlor/bindings.h"
 
 namespace vexlor {

@@ -3,7 +3,7 @@
 #include <utility>
 
 #include "json_file.h"
-#include "platform.h"
+#include "platform/platform.h"
 
 namespace vexlor {
 

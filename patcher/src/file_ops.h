@@ -11,7 +11,7 @@
 
 #include "failure.h"
 #include "log.h"
-#include "platform.h"
+#include "platform/platform.h"
 
 namespace vexlor {
 

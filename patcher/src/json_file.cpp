@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "failure.h"
-#include "platform.h"
-#include "utf8.h"
+#include "platform/platform.h"
+#include "vexlor/support/utf8.h"
 
 namespace vexlor {
 

@@ -1,7 +1,7 @@
 #include "kept_files.h"
 
 #include "file_ops.h"
-#include "platform.h"
+#include "platform/platform.h"
 
 namespace vexlor {
 

@@ -5,7 +5,7 @@
 #include "file_ops.h"
 #include "json_file.h"
 #include "log.h"
-#include "platform.h"
+#include "platform/platform.h"
 
 namespace vexlor {
 

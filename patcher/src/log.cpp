@@ -6,7 +6,7 @@
 #include <cstring>
 #include <utility>
 
-#include "utf8.h"
+#include "vexlor/support/utf8.h"
 
 namespace vexlor {
 

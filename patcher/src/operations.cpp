@@ -22,12 +22,6 @@ namespace vexlor {
 
 namespace {
 
-// An empty directory path, a bare file name's parent among them, means the current directory;
-// so it is locked and named in messages.
-std::filesystem::path orCurrent(const std::filesystem::path& dir) {
-    return dir.empty() ? std::filesystem::path(".") : dir;
-}
-
 // A runtime that rewrites the bindings file in place leaves it empty or cut short for a
 // moment. An operation that failed on a file that did not parse (nothing is written before
 // the parse) is run again after short pauses, about a second in all, before its failure
@@ -83,7 +77,7 @@ FailureKind underLock(const std::filesystem::path& bindingsDir, const char* oper
     const AbandonScope wish(control.abandon);
     const OperationLog log(operationName, std::move(sink));
     platform::DirectoryLock lock;
-    Status status = LockForWriting(orCurrent(bindingsDir), log, lock, control.lockWait);
+    Status status = LockForWriting(bindingsDir, log, lock, control.lockWait);
     if (status.ok()) {
         status = untilSettled(operation, bindingsDir, log);
     }
@@ -96,7 +90,7 @@ FailureKind underLock(const std::filesystem::path& bindingsDir, const char* oper
 bool AtomicWriteJson(const std::filesystem::path& target, const nlohmann::json& j, Logger log) {
     const OperationLog op("patch", std::move(log));
     platform::DirectoryLock lock;
-    Status status = LockForWriting(orCurrent(target.parent_path()), op, lock);
+    Status status = LockForWriting(target.parent_path(), op, lock);
     if (status.ok()) {
         status = ReplaceWithJson(target, j, op);
     }

@@ -12,7 +12,7 @@
 #include "json_file.h"
 #include "kept_files.h"
 #include "legacy.h"
-#include "platform.h"
+#include "platform/platform.h"
 #include "retry.h"
 #include "write_back.h"
 
@@ -240,8 +240,7 @@ void planChanges(const Prepared& p, PatchPlan& plan) {
 Status planPatch(const fs::path& bindingsDir, const OperationLog& log, PatchPlan& plan) {
     const fs::path file = bindingsDir / kBindingsFileName;
     Prepared p;
-    Status status =
-        ProbeForPlan(bindingsDir.empty() ? fs::path(".") : bindingsDir, log, plan.warnings);
+    Status status = ProbeForPlan(bindingsDir, log, plan.warnings);
     if (status.ok()) {
         status = preparePatch(bindingsDir, file, p);
     }

@@ -1,7 +1,7 @@
 #include "retry.h"
 
 #include "log.h"
-#include "platform.h"
+#include "platform/platform.h"
 
 namespace vexlor {
 

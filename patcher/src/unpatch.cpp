@@ -9,7 +9,7 @@
 #include "json_file.h"
 #include "kept_files.h"
 #include "legacy.h"
-#include "platform.h"
+#include "platform/platform.h"
 #include "retry.h"
 #include "write_back.h"
 
@@ -502,8 +502,7 @@ Files filesIn(const fs::path& bindingsDir) {
 
 // Decides as the unpatch would, and fails where it would fail before it writes anything.
 Status decideForPlan(Reading& r, const OperationLog& log, UnpatchPlan& plan) {
-    const fs::path dir = r.files.dir.empty() ? fs::path(".") : r.files.dir;
-    Status status = ProbeForPlan(dir, log, plan.warnings);
+    Status status = ProbeForPlan(r.files.dir, log, plan.warnings);
     if (status.ok()) {
         status = chooseRoute(r, log);
     }

@@ -9,7 +9,7 @@
 #include <system_error>
 
 #include "json_file.h"
-#include "platform.h"
+#include "platform/platform.h"
 
 namespace vexlor {
 

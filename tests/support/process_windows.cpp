@@ -1,12 +1,6 @@
 // Windows half of RunProcess: CreateProcessW with a command line quoted the way the C
 // runtime splits it again, standard output and error captured through pipes.
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+#include "vexlor/support/windows_api.h"
 
 #include <string>
 #include <thread>

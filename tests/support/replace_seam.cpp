@@ -3,7 +3,7 @@
 #include <utility>
 
 #include "file_ops.h"
-#include "platform.h"
+#include "platform/platform.h"
 
 namespace vexlor::testing {
 

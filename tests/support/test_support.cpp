@@ -8,7 +8,7 @@
 #include <stdexcept>
 #include <system_error>
 
-#include "platform.h"
+#include "platform/platform.h"
 #include "run_process.h"
 
 namespace vexlor::testing {

@@ -1,4 +1,4 @@
-// POSIX half of the platform layer (Linux and other Unix systems).
+// The platform layer on POSIX systems (Linux and other Unix systems).
 #include <fcntl.h>
 #include <grp.h>
 #include <stdio.h>
@@ -17,8 +17,9 @@
 #include <utility>
 #include <vector>
 
-#include "platform.h"
-#include "utf8.h"
+#include "platform/platform.h"
+#include "platform/shared.h"
+#include "vexlor/support/utf8.h"
 
 namespace vexlor::platform {
 
@@ -28,23 +29,11 @@ std::error_code lastError() {
     return {errno, std::generic_category()};
 }
 
-// Closes on every way out; a failed close after a successful fsync cannot lose data, so only
-// the explicit close() of the write path reports it.
-class FileDescriptor {
-  public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    ~FileDescriptor() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    int get() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
-    std::error_code close() {
-        const int fd = fd_;
-        fd_ = -1;
+struct Descriptors {
+    using Value = int;
+    static bool valid(int fd) { return fd >= 0; }
+    static int none() { return -1; }
+    static std::error_code close(int fd) {
         // Linux releases the descriptor even when close reports EINTR; retrying would close
         // someone else's.
         if (::close(fd) != 0 && errno != EINTR) {
@@ -52,10 +41,8 @@ class FileDescriptor {
         }
         return {};
     }
-
-  private:
-    int fd_;
 };
+using FileDescriptor = OwnedHandle<Descriptors>;
 
 int openRetrying(const char* path, int flags, mode_t mode = 0) {
     int fd;
@@ -91,8 +78,7 @@ std::error_code writeAll(int fd, std::string_view bytes) {
 // Makes a rename or link in `dir` survive a crash. File systems that cannot sync a directory
 // say so with EINVAL; on them there is nothing more to do.
 std::error_code syncDirectory(const fs::path& dir) {
-    const fs::path& name = dir.empty() ? fs::path(".") : dir;
-    FileDescriptor fd(openRetrying(name.c_str(), O_RDONLY | O_DIRECTORY));
+    FileDescriptor fd(openRetrying(DirectoryOrCurrent(dir).c_str(), O_RDONLY | O_DIRECTORY));
     if (!fd.valid()) {
         return lastError();
     }
@@ -313,23 +299,18 @@ std::error_code ReadWholeFile(const fs::path& path, std::size_t maxBytes, std::s
         }
         out.reserve(static_cast<std::size_t>(st.st_size));
     }
-    char chunk[64 * 1024];
-    for (;;) {
-        const ssize_t got = ::read(fd.get(), chunk, sizeof chunk);
-        if (got < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
+    const auto readPiece = [&fd](char* buffer, std::size_t size, std::size_t& got) {
+        ssize_t count;
+        do {
+            count = ::read(fd.get(), buffer, size);
+        } while (count < 0 && errno == EINTR);
+        if (count < 0) {
             return lastError();
         }
-        if (got == 0) {
-            return {};
-        }
-        if (out.size() + static_cast<std::size_t>(got) > maxBytes) {
-            return std::make_error_code(std::errc::file_too_large);
-        }
-        out.append(chunk, static_cast<std::size_t>(got));
-    }
+        got = static_cast<std::size_t>(count);
+        return std::error_code{};
+    };
+    return ReadToEnd(readPiece, maxBytes, out);
 }
 
 std::error_code RemoveStaleEntry(const fs::path& path) {
@@ -344,12 +325,6 @@ std::error_code RemoveStaleEntry(const fs::path& path) {
         }
     }
     return lastError();
-}
-
-std::error_code WriteNewFileDurably(const fs::path& path, std::string_view bytes,
-                                    const fs::path& modelFile, CarriedOver* carried) {
-    return WriteNewFileDurably(
-        path, [bytes](const ByteSink& sink) { return sink(bytes); }, modelFile, carried);
 }
 
 std::error_code WriteNewFileDurably(const fs::path& path, const ContentWriter& content,
@@ -416,7 +391,7 @@ std::error_code CheckMayReplace(const fs::path& file) {
 
 bool DirectoryLetsFilesBeReplaced(const fs::path& file) {
 #if defined(FS_IOC_GETFLAGS)
-    const fs::path dir = file.parent_path().empty() ? fs::path(".") : file.parent_path();
+    const fs::path dir = DirectoryOrCurrent(file.parent_path());
     FileDescriptor fd(openRetrying(dir.c_str(), O_RDONLY | O_DIRECTORY));
     int flags = 0;
     if (fd.valid() && ::ioctl(fd.get(), FS_IOC_GETFLAGS, &flags) == 0) {
@@ -431,7 +406,7 @@ bool DirectoryLetsFilesBeReplaced(const fs::path& file) {
 std::error_code CheckSameOwner(const fs::path& dir, const fs::path& file, bool& same) {
     struct stat dirStatus {};
     struct stat fileStatus {};
-    if (::stat(dir.empty() ? "." : dir.c_str(), &dirStatus) != 0 ||
+    if (::stat(DirectoryOrCurrent(dir).c_str(), &dirStatus) != 0 ||
         ::stat(file.c_str(), &fileStatus) != 0) {
         return lastError();
     }
@@ -454,8 +429,7 @@ std::error_code RemoveFile(const fs::path& path) {
 namespace {
 
 int openDirectoryForLock(const fs::path& dir) {
-    const fs::path& name = dir.empty() ? fs::path(".") : dir;
-    return openRetrying(name.c_str(), O_RDONLY | O_DIRECTORY);
+    return openRetrying(DirectoryOrCurrent(dir).c_str(), O_RDONLY | O_DIRECTORY);
 }
 
 // A name that is not a directory is as absent as a missing one: there is nothing to lock.
@@ -478,24 +452,12 @@ std::error_code flockWithoutWaiting(int fd, int operation) {
 
 }  // namespace
 
-DirectoryLock::~DirectoryLock() {
-    if (held()) {
-        ::close(static_cast<int>(handle_));
-    }
-}
-
-DirectoryLock::DirectoryLock(DirectoryLock&& other) noexcept : handle_(other.handle_) {
-    other.handle_ = kNone;
-}
-
-DirectoryLock& DirectoryLock::operator=(DirectoryLock&& other) noexcept {
-    std::swap(handle_, other.handle_);
-    return *this;
+void DirectoryLock::release(std::intptr_t handle) {
+    ::close(static_cast<int>(handle));
 }
 
 std::error_code TryLockDirectory(const fs::path& dir, DirectoryLock& lock) {
-    DirectoryLock taken;
-    taken.handle_ = openDirectoryForLock(dir);
+    DirectoryLock taken(openDirectoryForLock(dir));
     if (!taken.held()) {
         return lockOpenError();
     }
@@ -521,17 +483,11 @@ std::error_code ProbeDirectoryLock(const fs::path& dir, bool& held) {
     return ec;
 }
 
+// A full quota has no portable name; errno has EDQUOT for it.
 ErrorClass ClassifyError(const std::error_code& ec) {
-    if (ec == std::errc::read_only_file_system) {
-        return ErrorClass::kReadOnlyMount;
-    }
-    if (ec == std::errc::permission_denied || ec == std::errc::operation_not_permitted) {
-        return ErrorClass::kDenied;
-    }
-    if (ec == std::errc::no_space_on_device || ec.value() == EDQUOT) {
-        return ErrorClass::kNoSpace;
-    }
-    return ErrorClass::kOther;
+    const ErrorClass byMeaning = ClassifyByMeaning(ec);
+    return byMeaning == ErrorClass::kOther && ec.value() == EDQUOT ? ErrorClass::kNoSpace
+                                                                   : byMeaning;
 }
 
 ErrorClass ClassifyReplaceError(const std::error_code& ec) {

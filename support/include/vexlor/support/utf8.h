@@ -1,7 +1,8 @@
 // UTF-8 rules for text that reaches a reader: messages are cut and passed on only where a
-// character ends, and bytes that are not UTF-8 are never passed on as they are.
-#ifndef VEXLOR_UTF8_H_
-#define VEXLOR_UTF8_H_
+// character ends, and bytes that are not UTF-8 are never passed on as they are. The library's
+// log and the tool's Windows console follow the same rules, so both take them from here.
+#ifndef VEXLOR_SUPPORT_UTF8_H_
+#define VEXLOR_SUPPORT_UTF8_H_
 
 #include <cstddef>
 #include <string>
@@ -86,4 +87,4 @@ inline std::string ValidUtf8(std::string_view text) {
 
 }  // namespace vexlor
 
-#endif  // VEXLOR_UTF8_H_
+#endif  // VEXLOR_SUPPORT_UTF8_H_

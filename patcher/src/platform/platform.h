@@ -2,12 +2,13 @@
 //
 // Everything here is what the standard library cannot do portably: exclusive creation that
 // never follows a link, flushing data to the storage device, a rename that refuses to replace,
-// and message texts. Each system implements it in a file of its own (platform_posix.cpp,
-// platform_windows.cpp); the rest of the patcher is the same code everywhere.
+// and message texts. Each system implements it in a file of its own (posix.cpp, windows.cpp),
+// what does not depend on the system is written once (common.cpp), and the rest of the patcher
+// is the same code everywhere.
 //
 // Every call reports failure as an error code and never throws.
-#ifndef VEXLOR_PLATFORM_H_
-#define VEXLOR_PLATFORM_H_
+#ifndef VEXLOR_PLATFORM_PLATFORM_H_
+#define VEXLOR_PLATFORM_PLATFORM_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -21,6 +22,10 @@
 namespace vexlor::platform {
 
 namespace fs = std::filesystem;
+
+// `dir` as the system is to be given it: an empty directory path, a bare file name's parent
+// among them, means the current directory, and is so opened, locked and named in messages.
+fs::path DirectoryOrCurrent(const fs::path& dir);
 
 // Reads the whole file at `path` into `out`. A file that holds more than `maxBytes` fails
 // with std::errc::file_too_large before more than maxBytes + 1 bytes are read. Opening never
@@ -118,6 +123,9 @@ class DirectoryLock {
   private:
     friend std::error_code TryLockDirectory(const fs::path& dir, DirectoryLock& lock);
     static constexpr std::intptr_t kNone = -1;
+    explicit DirectoryLock(std::intptr_t handle) : handle_(handle) {}
+    // Closes the descriptor or handle, which gives up the hold; each system defines it.
+    static void release(std::intptr_t handle);
     std::intptr_t handle_ = kNone;  // the descriptor or handle that carries the lock
 };
 
@@ -157,4 +165,4 @@ std::string DisplayPath(const fs::path& path);
 
 }  // namespace vexlor::platform
 
-#endif  // VEXLOR_PLATFORM_H_
+#endif  // VEXLOR_PLATFORM_PLATFORM_H_

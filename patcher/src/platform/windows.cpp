@@ -1,4 +1,4 @@
-// Windows half of the platform layer. Wide-character Win32 calls throughout: a path reaches
+// The platform layer on Windows. Wide-character Win32 calls throughout: a path reaches
 // the system exactly as std::filesystem holds it, whatever the user's code page.
 //
 // Access control: Windows has no permission bits. A new file takes the inheritable entries of
@@ -6,25 +6,17 @@
 // the directory grants to every file in it -- the same as when the compositor writes the file
 // itself. Where the model file has an ACL of its own (entries set on it, or inheritance cut
 // off), the new file is given that ACL too; see WriteNewFileDurably for the model file.
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+#include "vexlor/support/windows_api.h"
 // aclapi.h builds on windows.h's declarations.
 #include <aclapi.h>
-// The header's ANSI/wide switch would rename the platform layer's ReplaceFile.
-#undef ReplaceFile
 
 #include <algorithm>
 #include <chrono>
-#include <cwchar>
 #include <thread>
-#include <utility>
 
-#include "platform.h"
+#include "platform/platform.h"
+#include "platform/shared.h"
+#include "vexlor/support/wide_text.h"
 
 namespace vexlor::platform {
 
@@ -34,31 +26,16 @@ std::error_code lastError() {
     return {static_cast<int>(::GetLastError()), std::system_category()};
 }
 
-// Closes on every way out; only the explicit close() of the write path reports a failure.
-class Handle {
-  public:
-    explicit Handle(HANDLE handle) : handle_(handle) {}
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-    ~Handle() {
-        if (valid()) {
-            ::CloseHandle(handle_);
-        }
+// Some calls report failure as INVALID_HANDLE_VALUE, others as a null handle.
+struct Handles {
+    using Value = HANDLE;
+    static bool valid(HANDLE handle) { return handle != INVALID_HANDLE_VALUE && handle != nullptr; }
+    static HANDLE none() { return INVALID_HANDLE_VALUE; }
+    static std::error_code close(HANDLE handle) {
+        return ::CloseHandle(handle) ? std::error_code{} : lastError();
     }
-    HANDLE get() const { return handle_; }
-    bool valid() const { return handle_ != INVALID_HANDLE_VALUE && handle_ != nullptr; }
-    std::error_code close() {
-        const HANDLE handle = handle_;
-        handle_ = INVALID_HANDLE_VALUE;
-        if (!::CloseHandle(handle)) {
-            return lastError();
-        }
-        return {};
-    }
-
-  private:
-    HANDLE handle_;
 };
+using Handle = OwnedHandle<Handles>;
 
 std::error_code errorCode(DWORD error) {
     return {static_cast<int>(error), std::system_category()};
@@ -68,10 +45,6 @@ bool isNotFound(DWORD error) {
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
-bool startsWith(const std::wstring& text, const wchar_t* prefix) {
-    return text.compare(0, std::wcslen(prefix), prefix) == 0;
-}
-
 // `path` as the system is to be given it. A program that has not opted in to long paths, or
 // runs where the system does not allow them, is refused every path of MAX_PATH characters or
 // more -- and "<backup>.vexlor_tmp" is 25 characters longer than the bindings file, so a patch
@@ -79,23 +52,14 @@ bool startsWith(const std::wstring& text, const wchar_t* prefix) {
 // since the system takes it literally, the path is made full first, as the system would have.
 std::wstring systemPath(const fs::path& path) {
     const std::wstring& given = path.native();
-    if (startsWith(given, L"\\\\?\\") || startsWith(given, L"\\\\.\\")) {
+    if (HasDevicePrefix(given)) {
         return given;
     }
-    const DWORD needed = ::GetFullPathNameW(given.c_str(), 0, nullptr, nullptr);
-    if (needed <= MAX_PATH) {  // the count includes the terminator; 0 means it cannot be resolved
+    const std::optional<std::wstring> full = FullPath(given);
+    if (!full || full->size() < MAX_PATH) {  // a path that cannot be resolved is the system's
         return given;
     }
-    std::wstring full(needed, L'\0');
-    const DWORD length = ::GetFullPathNameW(given.c_str(), needed, full.data(), nullptr);
-    if (length == 0 || length >= needed) {
-        return given;
-    }
-    full.resize(length);
-    if (startsWith(full, L"\\\\")) {  // \\server\share\...
-        return L"\\\\?\\UNC\\" + full.substr(2);
-    }
-    return L"\\\\?\\" + full;
+    return ExtendedLengthPath(*full);
 }
 
 // A file or directory at `path` whose attributes make every rename over it fail for good:
@@ -269,37 +233,10 @@ std::error_code checkReadableFile(HANDLE file, std::size_t maxBytes, std::size_t
     return {};
 }
 
-// Replaces lone UTF-16 surrogates with U+FFFD, so the conversion to UTF-8 has nothing it
-// could refuse, whatever the system's converter does with them.
-std::wstring withValidSurrogates(std::wstring text) {
-    constexpr wchar_t kReplacement = 0xFFFD;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const wchar_t c = text[i];
-        const bool high = c >= 0xD800 && c <= 0xDBFF;
-        const bool low = c >= 0xDC00 && c <= 0xDFFF;
-        if (high && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-            ++i;  // a valid pair
-        } else if (high || low) {
-            text[i] = kReplacement;
-        }
-    }
-    return text;
-}
-
+// Text for messages never fails to be made: what the system cannot convert shows as "?".
 std::string toUtf8(const std::wstring& wide) {
-    if (wide.empty()) {
-        return {};
-    }
-    const std::wstring valid = withValidSurrogates(wide);
-    const int length = static_cast<int>(valid.size());
-    const int bytes =
-        ::WideCharToMultiByte(CP_UTF8, 0, valid.data(), length, nullptr, 0, nullptr, nullptr);
-    if (bytes <= 0) {
-        return "?";
-    }
-    std::string out(static_cast<std::size_t>(bytes), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, valid.data(), length, out.data(), bytes, nullptr, nullptr);
-    return out;
+    std::string text;
+    return Utf8FromWide(wide, text) ? text : "?";
 }
 
 // System messages end in ".\r\n"; inside a log line the cause reads better without both.
@@ -371,21 +308,15 @@ std::error_code ReadWholeFile(const fs::path& path, std::size_t maxBytes, std::s
         return ec;
     }
     out.reserve(expected);
-    // The size may change while we read; the limit holds for what is actually read.
-    char chunk[64 * 1024];
-    for (;;) {
-        DWORD got = 0;
-        if (!::ReadFile(file.get(), chunk, sizeof chunk, &got, nullptr)) {
+    const auto readPiece = [&file](char* buffer, std::size_t size, std::size_t& got) {
+        DWORD count = 0;
+        if (!::ReadFile(file.get(), buffer, static_cast<DWORD>(size), &count, nullptr)) {
             return lastError();
         }
-        if (got == 0) {
-            return {};
-        }
-        if (out.size() + got > maxBytes) {
-            return std::make_error_code(std::errc::file_too_large);
-        }
-        out.append(chunk, got);
-    }
+        got = count;
+        return std::error_code{};
+    };
+    return ReadToEnd(readPiece, maxBytes, out);
 }
 
 std::error_code RemoveStaleEntry(const fs::path& path) {
@@ -410,12 +341,6 @@ std::error_code RemoveStaleEntry(const fs::path& path) {
 
 // The ACL comes from the directory, and from the model file where it has one of its own (see
 // the top of this file); of the model file the new one also takes the attributes above.
-std::error_code WriteNewFileDurably(const fs::path& path, std::string_view bytes,
-                                    const fs::path& modelFile, CarriedOver* carried) {
-    return WriteNewFileDurably(
-        path, [bytes](const ByteSink& sink) { return sink(bytes); }, modelFile, carried);
-}
-
 std::error_code WriteNewFileDurably(const fs::path& path, const ContentWriter& content,
                                     const fs::path& modelFile, CarriedOver* carried) {
     // CREATE_NEW with the reparse-point flag acts on a planted link itself and fails because
@@ -482,7 +407,7 @@ bool cannotFlushDirectory(DWORD error) {
 // directory opened with backup semantics and write access can be flushed where the system
 // allows it (NTFS since Windows 8); where it does not, there is nothing more to do.
 std::error_code SyncDirectoryOf(const fs::path& file) {
-    const fs::path dir = file.parent_path().empty() ? fs::path(L".") : file.parent_path();
+    const fs::path dir = DirectoryOrCurrent(file.parent_path());
     Handle handle(::CreateFileW(systemPath(dir).c_str(), GENERIC_READ | GENERIC_WRITE,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
@@ -541,7 +466,7 @@ std::error_code CheckSameOwner(const fs::path& dir, const fs::path& file, bool& 
     PSID fileOwner = nullptr;
     PSECURITY_DESCRIPTOR dirDescriptor = nullptr;
     PSECURITY_DESCRIPTOR fileDescriptor = nullptr;
-    std::error_code ec = ownerOf(dir.empty() ? fs::path(L".") : dir, dirOwner, dirDescriptor);
+    std::error_code ec = ownerOf(DirectoryOrCurrent(dir), dirOwner, dirDescriptor);
     if (!ec) {
         ec = ownerOf(file, fileOwner, fileDescriptor);
     }
@@ -575,7 +500,7 @@ constexpr int kDeletePendingAttempts = 20;
 constexpr std::chrono::milliseconds kDeletePendingDelay{5};
 
 fs::path lockFileIn(const fs::path& dir) {
-    return (dir.empty() ? fs::path(L".") : dir) / kLockFileName;
+    return DirectoryOrCurrent(dir) / kLockFileName;
 }
 
 template <typename Open>
@@ -602,19 +527,8 @@ std::error_code lockOpenError(DWORD error) {
 
 }  // namespace
 
-DirectoryLock::~DirectoryLock() {
-    if (held()) {
-        ::CloseHandle(reinterpret_cast<HANDLE>(handle_));
-    }
-}
-
-DirectoryLock::DirectoryLock(DirectoryLock&& other) noexcept : handle_(other.handle_) {
-    other.handle_ = kNone;
-}
-
-DirectoryLock& DirectoryLock::operator=(DirectoryLock&& other) noexcept {
-    std::swap(handle_, other.handle_);
-    return *this;
+void DirectoryLock::release(std::intptr_t handle) {
+    ::CloseHandle(reinterpret_cast<HANDLE>(handle));
 }
 
 std::error_code TryLockDirectory(const fs::path& dir, DirectoryLock& lock) {
@@ -626,9 +540,7 @@ std::error_code TryLockDirectory(const fs::path& dir, DirectoryLock& lock) {
     if (handle == INVALID_HANDLE_VALUE) {
         return lockOpenError(::GetLastError());
     }
-    DirectoryLock taken;
-    taken.handle_ = reinterpret_cast<std::intptr_t>(handle);
-    lock = std::move(taken);
+    lock = DirectoryLock(reinterpret_cast<std::intptr_t>(handle));
     return {};
 }
 
@@ -655,13 +567,7 @@ std::error_code ProbeDirectoryLock(const fs::path& dir, bool& held) {
 
 ErrorClass ClassifyError(const std::error_code& ec) {
     if (ec.category() != std::system_category()) {
-        if (ec == std::errc::read_only_file_system) {
-            return ErrorClass::kReadOnlyMount;
-        }
-        if (ec == std::errc::permission_denied || ec == std::errc::operation_not_permitted) {
-            return ErrorClass::kDenied;
-        }
-        return ec == std::errc::no_space_on_device ? ErrorClass::kNoSpace : ErrorClass::kOther;
+        return ClassifyByMeaning(ec);
     }
     const DWORD error = static_cast<DWORD>(ec.value());
     if (isHeldByAnother(error)) {
