@@ -186,6 +186,7 @@ void examineFiles(const fs::path& dir, BindingsInspection& inspection) {
         examineGenerations(SiblingPath(bindingsFile, kBeforeUndoSuffix), 1);
     inspection.temporaryFile = examineFile(SiblingPath(bindingsFile, kTempSuffix));
     inspection.backupTemporaryFile = examineFile(SiblingPath(backup, kTempSuffix));
+    inspection.cleanupOwed = examineFile(SiblingPath(bindingsFile, kCleanupOwedSuffix));
     for (const char* fileName : kLegacyProfileFileNames) {
         inspection.legacyProfiles.push_back(examineLegacyProfile(dir, fileName));
     }

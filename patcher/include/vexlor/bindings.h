@@ -63,6 +63,9 @@ inline constexpr const char* kBeforeUndoSuffix = ".vexlor_before_undo";
 // without the marker nothing else would tell the next unpatch that a cleanup cut short by a
 // crash is still owed.
 inline constexpr const char* kCleanupOwedSuffix = ".vexlor_cleanup";
+// Where a directory cannot be locked itself (Windows), an operation holds this file in the
+// bindings directory open, unshared, for as long as it runs; it goes when the holder does.
+inline constexpr const char* kLockFileName = ".vexlor_lock";
 
 // The patch sets these action sets, each whole, in the document's "bindings" object.
 inline constexpr const char* kBindingsKey = "bindings";
@@ -292,6 +295,9 @@ struct BindingsInspection {
     std::vector<KeptFileReport> copiesBeforeUndo;
     FileReport temporaryFile;                         // "<bindings file><kTempSuffix>"
     FileReport backupTemporaryFile;                   // "<backup><kTempSuffix>"
+    // "<bindings file><kCleanupOwedSuffix>": an undo cut short still owes the removal of the
+    // legacy profiles, which the next unpatch carries out.
+    FileReport cleanupOwed;
     std::vector<LegacyProfileReport> legacyProfiles;  // in the order of kLegacyProfileFileNames
 };
 

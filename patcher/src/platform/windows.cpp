@@ -16,6 +16,7 @@
 
 #include "platform/platform.h"
 #include "platform/shared.h"
+#include "vexlor/bindings.h"
 #include "vexlor/support/wide_text.h"
 
 namespace vexlor::platform {
@@ -485,13 +486,11 @@ std::error_code RemoveFile(const fs::path& path) {
     return {};
 }
 
-// The lock is a file in the directory, ".vexlor_lock", held open without sharing: every other
+// The lock is a file in the directory, kLockFileName, held open without sharing: every other
 // open of it, by a thread of this process or by another process, fails with a sharing
 // violation. It is opened delete-on-close, so the system removes it as the one handle closes,
 // also when the process is killed; nothing stays on disk.
 namespace {
-
-constexpr wchar_t kLockFileName[] = L".vexlor_lock";
 
 // A holder's file is "delete pending" for an instant after its handle closes, and every open
 // of it is then refused as access denied. That refusal is retried for a moment before it
