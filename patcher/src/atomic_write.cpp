@@ -1,7 +1,5 @@
 #include <exception>
-#include <iomanip>
-#include <ostream>
-#include <streambuf>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -26,9 +24,10 @@ constexpr std::size_t kWriteChunkBytes = std::size_t{64} << 10;
 struct SerializationStopped {};
 
 // Gathers the serializer's output into pieces of kWriteChunkBytes for the sink, counting it
-// against the largest file the patcher reads back. The serializer reaches it through a
-// std::ostream, the JSON library's public streaming interface.
-class ChunkedOutput final : public std::streambuf {
+// against the largest file the patcher reads back. It takes the serializer's output directly,
+// as the library's own string output does: through a std::ostream every token would cost a
+// stream sentry, more than the serialization itself.
+class ChunkedOutput final : public nlohmann::detail::output_adapter_protocol<char> {
   public:
     explicit ChunkedOutput(const platform::ByteSink& sink) : sink_(sink) {
         buffer_.reserve(kWriteChunkBytes);
@@ -48,19 +47,14 @@ class ChunkedOutput final : public std::streambuf {
 
     std::error_code error() const { return error_; }
 
-  protected:
-    int_type overflow(int_type c) override {
-        if (!traits_type::eq_int_type(c, traits_type::eof())) {
-            buffer_.push_back(traits_type::to_char_type(c));
-            flushWhenFull();
-        }
-        return traits_type::not_eof(c);
+    void write_character(char c) override {
+        buffer_.push_back(c);
+        flushWhenFull();
     }
 
-    std::streamsize xsputn(const char* text, std::streamsize length) override {
-        buffer_.append(text, static_cast<std::size_t>(length));
+    void write_characters(const char* text, std::size_t length) override {
+        buffer_.append(text, length);
         flushWhenFull();
-        return length;
     }
 
   private:
@@ -78,24 +72,22 @@ class ChunkedOutput final : public std::streambuf {
 
 std::error_code serializeInto(const nlohmann::json& j, const platform::ByteSink& sink,
                               std::string& cause) {
-    ChunkedOutput output(sink);
-    std::ostream stream(&output);
-    // A stream swallows what its buffer throws unless told to pass it on; the stop must reach
-    // the catch below, with the serializer's own errors.
-    stream.exceptions(std::ios::badbit);
+    const auto output = std::make_shared<ChunkedOutput>(sink);
+    // Indented by four spaces, as dump(4) does, non-ASCII text left as it is; invalid UTF-8
+    // throws.
+    nlohmann::detail::serializer<nlohmann::json> serializer(
+        output, ' ', nlohmann::json::error_handler_t::strict);
     try {
-        // A width makes the serializer indent by that many fill characters, as dump(4) does,
-        // and a stream never escapes non-ASCII text; invalid UTF-8 throws.
-        stream << std::setw(4) << std::setfill(' ') << j;
-        output.flushPending();
+        serializer.dump(j, /*pretty_print=*/true, /*ensure_ascii=*/false, /*indent_step=*/4);
+        output->flushPending();
     } catch (const SerializationStopped&) {
         // What the patcher writes it must be able to read back.
-        if (output.error() == std::errc::file_too_large) {
+        if (output->error() == std::errc::file_too_large) {
             NoteFailure(FailureKind::kTooLarge);
             cause = "the document would be larger than " + std::to_string(kMaxFileBytes >> 20) +
                     " MiB, more than any bindings file holds";
         }
-        return output.error();
+        return output->error();
     } catch (const std::exception& e) {
         NoteFailure(FailureKind::kNotJson);  // text that is not UTF-8, which JSON must be
         cause = e.what();

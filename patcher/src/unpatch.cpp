@@ -1,4 +1,7 @@
 #include <string>
+#include <string_view>
+#include <system_error>
+#include <utility>
 #include <vector>
 
 #include "dir_lock.h"
@@ -189,16 +192,104 @@ Step restore(const Files& f, const ContentProducer& content, const std::string& 
     return Step::kUndone;
 }
 
-// True when `current` is exactly what a patch makes of the backup's document.
-bool isPatchOf(const json& original, const std::string& current) {
+// What a patch replaces in a document, taken out while the patch is applied to the document
+// itself, so that it can be put back: checking what a patch makes of a large document then
+// needs no copy of it.
+struct Replaced {
+    bool wasNull = false;
+    bool hadBindings = false;
+    json otherBindings;  // a "bindings" member that is no object, replaced whole by the patch
+    std::vector<std::pair<const char*, json>> actionSets;
+    std::vector<std::pair<const char*, json>> markers;
+};
+
+// Moves the member `key` of `object`, when it has one, into `taken`.
+void takeMember(json& object, const char* key, std::vector<std::pair<const char*, json>>& taken) {
+    const auto member = object.find(key);
+    if (member != object.end()) {
+        taken.emplace_back(key, std::move(*member));
+    }
+}
+
+// `doc`, an object or null, patched in place; what the patch replaced is returned.
+Replaced applyPatchInPlace(json& doc) {
+    Replaced replaced;
+    replaced.wasNull = doc.is_null();
+    if (!replaced.wasNull) {
+        const auto bindings = doc.find(kBindingsKey);
+        replaced.hadBindings = bindings != doc.end();
+        if (replaced.hadBindings && !bindings->is_object()) {
+            replaced.otherBindings = std::move(*bindings);
+        } else if (replaced.hadBindings) {
+            for (const char* actionSet : kInjectedActionSets) {
+                takeMember(*bindings, actionSet, replaced.actionSets);
+            }
+        }
+        for (const char* marker : {kMarkerKey, kLegacyMarkerKey}) {
+            takeMember(doc, marker, replaced.markers);
+        }
+    }
+    InjectBindings(doc);
+    return replaced;
+}
+
+// Undoes applyPatchInPlace: `doc` is again exactly the document it was patched from.
+void putBack(json& doc, Replaced replaced) {
+    if (replaced.wasNull) {
+        doc = json();
+        return;
+    }
+    if (!replaced.hadBindings) {
+        doc.erase(kBindingsKey);
+    } else if (!replaced.otherBindings.is_null()) {
+        doc[kBindingsKey] = std::move(replaced.otherBindings);
+    } else {
+        json& bindings = doc[kBindingsKey];
+        for (const char* actionSet : kInjectedActionSets) {
+            bindings.erase(actionSet);
+        }
+        for (auto& [actionSet, value] : replaced.actionSets) {
+            bindings[actionSet] = std::move(value);
+        }
+    }
+    doc.erase(kMarkerKey);
+    for (auto& [marker, value] : replaced.markers) {
+        doc[marker] = std::move(value);
+    }
+}
+
+// Whether `doc` written out is exactly `bytes`, found while it is serialized: the comparison
+// stops at the first piece that differs, and the text is never held whole.
+bool serializesTo(const json& doc, const std::string& bytes) {
+    std::size_t compared = 0;
+    const platform::ByteSink compare = [&](std::string_view piece) {
+        if (bytes.compare(compared, piece.size(), piece.data(), piece.size()) != 0) {
+            return std::make_error_code(std::errc::operation_canceled);
+        }
+        compared += piece.size();
+        return std::error_code();
+    };
+    std::string cause;
+    return !SerializedForWriting(doc)(compare, cause) && compared == bytes.size();
+}
+
+// True when `current` is exactly what a patch makes of the backup's document `original`,
+// which is patched for the check and given back unchanged.
+bool isPatchOf(json& original, const std::string& current) {
     if (!original.is_object() && !original.is_null()) {
         return false;
     }
-    json patched = original;
-    InjectBindings(patched);
-    std::string bytes;
-    std::string cause;
-    return SerializeForWriting(patched, bytes, cause) && bytes == current;
+    Replaced replaced = applyPatchInPlace(original);
+    const bool same = serializesTo(original, current);
+    putBack(original, std::move(replaced));
+    return same;
+}
+
+// Whether `bytes` may hold a marker: a marker's name as a patch writes it, or an escape, with
+// which a name can be written otherwise. Only then must the document be read to tell.
+bool mayHoldMarker(const std::string& bytes) {
+    return bytes.find('\\') != std::string::npos || bytes.find(kMarkerKey) != std::string::npos ||
+           bytes.find(kLegacyMarkerKey) != std::string::npos;
 }
 
 bool readForRestore(const Files& f, std::string& backupBytes, std::string& current,
@@ -266,8 +357,16 @@ Route chooseWithBackup(Reading& r, const Logger& log) {
     if (!readForRestore(r.files, r.backupBytes, r.current, log)) {
         return Route::kWouldFail;
     }
+    // The file is the backup still: its bytes come back, and its document is built only when
+    // it may carry a patch of its own.
+    if (r.current == r.backupBytes) {
+        if (mayHoldMarker(r.backupBytes) && ParseJsonText(r.backupBytes, r.original, cause)) {
+            undoPatchInBackup(r);
+        }
+        return Route::kRestore;
+    }
     const bool backupParsed = ParseJsonText(r.backupBytes, r.original, cause);
-    if (r.current == r.backupBytes || (backupParsed && isPatchOf(r.original, r.current))) {
+    if (backupParsed && isPatchOf(r.original, r.current)) {
         undoPatchInBackup(r);
         return Route::kRestore;
     }
