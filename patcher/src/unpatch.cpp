@@ -144,11 +144,15 @@ void undoInjectedContent(json& doc, const json& original, UnpatchPlan* changes =
 // The undo of a marked document, written back: `original` is the backup's document, or null
 // without a backup, where the injected sets simply go. An undo that leaves exactly the
 // backup's content gives back its very bytes (`originalBytes`, when they hold no patch), so
-// that the next patch does not take a mere change of layout for a new original.
-Step undoInPlace(const Files& f, json doc, const json& original, const std::string* originalBytes,
+// that the next patch does not take a mere change of layout for a new original. What the
+// write does not need goes first: the replacement reads the file once more to check it.
+Step undoInPlace(const Files& f, json doc, json original, const std::string* originalBytes,
                  const std::string& readBytes, const Logger& log) {
     undoInjectedContent(doc, original);
-    if (originalBytes != nullptr && doc == original) {
+    const bool backToOriginal = originalBytes != nullptr && doc == original;
+    original = json();
+    if (backToOriginal) {
+        doc = json();
         return writeUndo(f, ContentOf(*originalBytes), readBytes, log);
     }
     return writeUndo(f, SerializedForWriting(doc), readBytes, log);
@@ -514,7 +518,7 @@ Step undo(Reading& r, const Logger& log) {
         return Step::kFailed;
     }
     const bool bytesUsable = r.hasBackup && r.backupMarker == nullptr;
-    const Step step = undoInPlace(r.files, std::move(r.doc), r.original,
+    const Step step = undoInPlace(r.files, std::move(r.doc), std::move(r.original),
                                   bytesUsable ? &r.backupBytes : nullptr, r.current, log);
     if (step != Step::kUndone) {
         return step;
@@ -532,8 +536,9 @@ Step undo(Reading& r, const Logger& log) {
     return step;
 }
 
-Step restoreAndUndo(const Reading& r, const Logger& log) {
+Step restoreAndUndo(Reading& r, const Logger& log) {
     if (r.backupMarker == nullptr) {
+        r.original = json();  // not needed for the bytes, nor while the file is read again
         return restore(r.files, ContentOf(r.backupBytes), r.current, log);
     }
     const Step step = restore(r.files, SerializedForWriting(r.original), r.current, log);
