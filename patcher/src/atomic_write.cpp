@@ -116,17 +116,11 @@ ContentProducer SerializedForWriting(const nlohmann::json& j) {
     };
 }
 
-bool SerializeForWriting(const nlohmann::json& j, std::string& out, std::string& cause) {
-    out.clear();
-    const platform::ByteSink append = [&out](std::string_view piece) {
-        out.append(piece);
-        return std::error_code();
-    };
-    if (serializeInto(j, append, cause)) {
-        std::string().swap(out);
-        return false;
-    }
-    return true;
+bool CanSerializeForWriting(const nlohmann::json& j, std::string& cause) {
+    // Written nowhere: only the serializer's verdict and the size count, so the text is never
+    // held whole.
+    const platform::ByteSink discard = [](std::string_view) { return std::error_code(); };
+    return !serializeInto(j, discard, cause);
 }
 
 bool ReportWriteBack(const ReplaceResult& result, const fs::path& target, const Logger& log) {

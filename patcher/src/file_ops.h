@@ -115,9 +115,9 @@ std::string AccessNotCarriedCause(const platform::CarriedOver& carried, const st
 // target was replaced.
 bool ReportWriteBack(const ReplaceResult& result, const fs::path& target, const Logger& log);
 
-// `j` in the on-disk form, or false with the reason: serialization failed, or the text would
-// be larger than any file the patcher reads back.
-bool SerializeForWriting(const nlohmann::json& j, std::string& out, std::string& cause);
+// Whether `j` can be written in the on-disk form; false with the reason: serialization fails,
+// or the text would be larger than any file the patcher reads back.
+bool CanSerializeForWriting(const nlohmann::json& j, std::string& cause);
 
 // Called by ReplaceFileContents after the new file is complete and before it checks the
 // target and renames: lets a test change the target at exactly that moment. Empty normally.

@@ -249,9 +249,8 @@ Step patchOnce(const fs::path& dir, const Logger& log) {
 
 // The limit the write-back holds the patched document to, checked as the write would.
 bool fitsWriteLimit(const Prepared& p, const Logger& log) {
-    std::string bytes;
     std::string cause;
-    if (SerializeForWriting(p.read.document, bytes, cause)) {
+    if (CanSerializeForWriting(p.read.document, cause)) {
         return true;
     }
     LogFormatted(log, "Vexlor[patch]: tmp write failed for %s: %s\n",

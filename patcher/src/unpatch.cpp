@@ -202,6 +202,7 @@ Step restore(const Files& f, const ContentProducer& content, const std::string& 
 struct Replaced {
     bool wasNull = false;
     bool hadBindings = false;
+    bool bindingsWereObject = false;
     json otherBindings;  // a "bindings" member that is no object, replaced whole by the patch
     std::vector<std::pair<const char*, json>> actionSets;
     std::vector<std::pair<const char*, json>> markers;
@@ -222,7 +223,8 @@ Replaced applyPatchInPlace(json& doc) {
     if (!replaced.wasNull) {
         const auto bindings = doc.find(kBindingsKey);
         replaced.hadBindings = bindings != doc.end();
-        if (replaced.hadBindings && !bindings->is_object()) {
+        replaced.bindingsWereObject = replaced.hadBindings && bindings->is_object();
+        if (replaced.hadBindings && !replaced.bindingsWereObject) {
             replaced.otherBindings = std::move(*bindings);
         } else if (replaced.hadBindings) {
             for (const char* actionSet : kInjectedActionSets) {
@@ -245,7 +247,7 @@ void putBack(json& doc, Replaced replaced) {
     }
     if (!replaced.hadBindings) {
         doc.erase(kBindingsKey);
-    } else if (!replaced.otherBindings.is_null()) {
+    } else if (!replaced.bindingsWereObject) {
         doc[kBindingsKey] = std::move(replaced.otherBindings);
     } else {
         json& bindings = doc[kBindingsKey];
