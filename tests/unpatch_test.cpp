@@ -115,6 +115,45 @@ TEST(UnpatchRestore, RepeatedRestoreGivesTheSameBytesEachTime) {
     EXPECT_EQ(ReadBytes(d.backup), kFixtureBytes);
 }
 
+// Whether the file is still the backup's patched form is checked on the backup's own
+// document, patched and given back: the undo of a file laid out anew since takes the
+// backup's values from it, and its bytes where it ends with the backup's content.
+TEST(UnpatchUndo, RelaidFileTakesTheBackupsValuesWhateverItsShape) {
+    const json ownSets = {{"bindings", {{"/actions/system", {{"sources", json::array()}}}}}};
+    const json emptyBindings = {{"bindings", json::object()}};
+    const struct {
+        const char* name;
+        json original;
+        json undone;
+    } cases[] = {
+        {"own injected set", ownSets, ownSets},
+        {"null document", nullptr, emptyBindings},
+        {"bindings not an object", {{"bindings", "x"}}, emptyBindings},
+        {"null bindings", {{"bindings", nullptr}}, emptyBindings},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        UnpatchDir d;
+        WriteBytes(d.file, c.original.dump(4));
+        ASSERT_TRUE(PatchGenericHmdBindingsFile(d.path(), Logger{}));
+        WriteBytes(d.file, json::parse(ReadBytes(d.file)).dump(2));
+        EXPECT_TRUE(d.unpatch());
+        EXPECT_EQ(json::parse(ReadBytes(d.file)), c.undone);
+    }
+}
+
+// A file equal to its backup comes back without the backup's document being built, unless
+// its bytes may hold a marker; a marker's name written with an escape still counts.
+TEST(UnpatchRestore, FileEqualToABackupCarryingAnEscapedMarkerLosesTheMarker) {
+    UnpatchDir d;
+    const std::string bytes = "{\"name\": \"x\", \"vexlor\\u005fpatched_v2\": true}";
+    WriteBytes(d.file, bytes);
+    WriteBytes(d.backup, bytes);
+    EXPECT_TRUE(d.unpatch());
+    EXPECT_EQ(json::parse(ReadBytes(d.file)), (json{{"name", "x"}}));
+    EXPECT_EQ(ReadBytes(d.backup), bytes);
+}
+
 // Unreadable text may be someone's edit half done: it is not thrown away for the backup.
 TEST(UnpatchRestore, TargetThatIsGarbageIsNotOverwritten) {
     UnpatchDir d;

@@ -105,4 +105,62 @@ void InjectBindings(json& doc) {
     doc[kMarkerKey] = true;
 }
 
+namespace {
+
+// Moves the member `key` of `object`, when it has one, into `taken`.
+void takeMember(json& object, const char* key, std::vector<std::pair<const char*, json>>& taken) {
+    const auto member = object.find(key);
+    if (member != object.end()) {
+        taken.emplace_back(key, std::move(*member));
+    }
+}
+
+}  // namespace
+
+ReplacedByInjection InjectBindingsReversibly(json& doc) {
+    ReplacedByInjection replaced;
+    replaced.wasNull = doc.is_null();
+    if (!replaced.wasNull) {
+        const auto bindings = doc.find(kBindingsKey);
+        replaced.hadBindings = bindings != doc.end();
+        replaced.bindingsWereObject = replaced.hadBindings && bindings->is_object();
+        if (replaced.hadBindings && !replaced.bindingsWereObject) {
+            replaced.otherBindings = std::move(*bindings);
+        } else if (replaced.hadBindings) {
+            for (const char* actionSet : kInjectedActionSets) {
+                takeMember(*bindings, actionSet, replaced.actionSets);
+            }
+        }
+        for (const char* marker : {kMarkerKey, kLegacyMarkerKey}) {
+            takeMember(doc, marker, replaced.markers);
+        }
+    }
+    InjectBindings(doc);
+    return replaced;
+}
+
+void RevertInjection(json& doc, ReplacedByInjection replaced) {
+    if (replaced.wasNull) {
+        doc = json();
+        return;
+    }
+    if (!replaced.hadBindings) {
+        doc.erase(kBindingsKey);
+    } else if (!replaced.bindingsWereObject) {
+        doc[kBindingsKey] = std::move(replaced.otherBindings);
+    } else {
+        json& bindings = doc[kBindingsKey];
+        for (const char* actionSet : kInjectedActionSets) {
+            bindings.erase(actionSet);
+        }
+        for (auto& [actionSet, value] : replaced.actionSets) {
+            bindings[actionSet] = std::move(value);
+        }
+    }
+    doc.erase(kMarkerKey);
+    for (auto& [marker, value] : replaced.markers) {
+        doc[marker] = std::move(value);
+    }
+}
+
 }  // namespace vexlor

@@ -221,8 +221,7 @@ Status patchOnce(const fs::path& dir, const OperationLog& log) {
 
 // The limit the write-back holds the patched document to, checked as the write would.
 Status fitsWriteLimit(const Prepared& p) {
-    std::string bytes;
-    return SerializeJson(p.read.document, bytes)
+    return CheckSerializable(p.read.document)
         .Prefixed("tmp write failed for " + platform::DisplayPath(p.target) + ": ");
 }
 

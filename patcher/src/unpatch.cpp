@@ -1,6 +1,7 @@
 #include "unpatch.h"
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "dir_lock.h"
@@ -128,11 +129,15 @@ void undoInjectedContent(json& doc, const json& original, UnpatchPlan* changes =
 // The undo of a marked document, written back: `original` is the backup's document, or null
 // without a backup, where the injected sets simply go. An undo that leaves exactly the
 // backup's content gives back its very bytes (`originalBytes`, when they hold no patch), so
-// that the next patch does not take a mere change of layout for a new original.
-Status undoInPlace(const Files& f, json doc, const json& original, const std::string* originalBytes,
+// that the next patch does not take a mere change of layout for a new original. What the
+// write does not need goes first: the replacement reads the file once more to check it.
+Status undoInPlace(const Files& f, json doc, json original, const std::string* originalBytes,
                    const std::string& readBytes, const OperationLog& log) {
     undoInjectedContent(doc, original);
-    if (originalBytes != nullptr && doc == original) {
+    const bool backToOriginal = originalBytes != nullptr && doc == original;
+    original = json();
+    if (backToOriginal) {
+        doc = json();
         return writeUndo(f, ContentOf(*originalBytes), readBytes, log);
     }
     return writeUndo(f, StreamedJson(doc), readBytes, log);
@@ -169,15 +174,23 @@ Status restore(const Files& f, const ContentProducer& content, const std::string
     return {};
 }
 
-// True when `current` is exactly what a patch makes of the backup's document.
-bool isPatchOf(const json& original, const std::string& current) {
+// True when `current` is exactly what a patch makes of the backup's document `original`,
+// which is patched for the check and given back unchanged.
+bool isPatchOf(json& original, const std::string& current) {
     if (!original.is_object() && !original.is_null()) {
         return false;
     }
-    json patched = original;
-    InjectBindings(patched);
-    std::string bytes;
-    return SerializeJson(patched, bytes).ok() && bytes == current;
+    ReplacedByInjection replaced = InjectBindingsReversibly(original);
+    const bool same = SerializesTo(original, current);
+    RevertInjection(original, std::move(replaced));
+    return same;
+}
+
+// Whether `bytes` may hold a marker: a marker's name as a patch writes it, or an escape, with
+// which a name can be written otherwise. Only then must the document be read to tell.
+bool mayHoldMarker(const std::string& bytes) {
+    return bytes.find('\\') != std::string::npos || bytes.find(kMarkerKey) != std::string::npos ||
+           bytes.find(kLegacyMarkerKey) != std::string::npos;
 }
 
 Status readForRestore(const Files& f, std::string& backupBytes, std::string& current) {
@@ -236,8 +249,17 @@ Status chooseWithBackup(Reading& r, const OperationLog& log) {
     if (Status read = readForRestore(r.files, r.backupBytes, r.current); !read.ok()) {
         return read;
     }
+    // The file is the backup still: its bytes come back, and its document is built only when
+    // it may carry a patch of its own.
+    if (r.current == r.backupBytes) {
+        if (mayHoldMarker(r.backupBytes) && ParseJsonText(r.backupBytes, r.original).ok()) {
+            undoPatchInBackup(r);
+        }
+        r.decision = UnpatchDecision::kRestore;
+        return {};
+    }
     const Status backupParse = ParseJsonText(r.backupBytes, r.original);
-    if (r.current == r.backupBytes || (backupParse.ok() && isPatchOf(r.original, r.current))) {
+    if (backupParse.ok() && isPatchOf(r.original, r.current)) {
         undoPatchInBackup(r);
         r.decision = UnpatchDecision::kRestore;
         return {};
@@ -383,7 +405,7 @@ Status undo(Reading& r, const OperationLog& log) {
         return kept;
     }
     const bool bytesUsable = r.hasBackup && r.backupMarker == nullptr;
-    if (Status undone = undoInPlace(r.files, std::move(r.doc), r.original,
+    if (Status undone = undoInPlace(r.files, std::move(r.doc), std::move(r.original),
                                     bytesUsable ? &r.backupBytes : nullptr, r.current, log);
         !undone.ok()) {
         return undone;
@@ -400,8 +422,9 @@ Status undo(Reading& r, const OperationLog& log) {
     return {};
 }
 
-Status restoreAndUndo(const Reading& r, const OperationLog& log) {
+Status restoreAndUndo(Reading& r, const OperationLog& log) {
     if (r.backupMarker == nullptr) {
+        r.original = json();  // not needed for the bytes, nor while the file is read again
         return restore(r.files, ContentOf(r.backupBytes), r.current, log);
     }
     Status restored = restore(r.files, StreamedJson(r.original), r.current, log);

@@ -125,20 +125,24 @@ ContentProducer StreamedJson(const nlohmann::json& j) {
     };
 }
 
-Status SerializeJson(const nlohmann::json& j, std::string& out) {
-    out.clear();
-    const platform::ByteSink append = [&out](std::string_view piece) {
-        out.append(piece);
+Status CheckSerializable(const nlohmann::json& j) {
+    const platform::ByteSink discard = [](std::string_view) { return std::error_code(); };
+    Status refusal;
+    serializeInto(j, discard, refusal);
+    return refusal;
+}
+
+bool SerializesTo(const nlohmann::json& j, const std::string& bytes) {
+    std::size_t compared = 0;
+    const platform::ByteSink compare = [&](std::string_view piece) {
+        if (bytes.compare(compared, piece.size(), piece.data(), piece.size()) != 0) {
+            return std::make_error_code(std::errc::operation_canceled);
+        }
+        compared += piece.size();
         return std::error_code();
     };
     Status refusal;
-    if (const std::error_code ec = serializeInto(j, append, refusal)) {
-        std::string().swap(out);
-        if (refusal.ok()) {
-            refusal = Status::Failed(FailureKind::kOther, platform::ErrorText(ec), ec);
-        }
-    }
-    return refusal;
+    return !serializeInto(j, compare, refusal) && compared == bytes.size();
 }
 
 Status ReportWriteBack(const ReplaceResult& result, const fs::path& target,

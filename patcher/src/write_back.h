@@ -19,8 +19,13 @@ namespace vexlor {
 // serialized (a string that is not UTF-8, kNotJson).
 ContentProducer StreamedJson(const nlohmann::json& j);
 
-// `j` in the on-disk form, whole, refused as StreamedJson refuses it.
-Status SerializeJson(const nlohmann::json& j, std::string& out);
+// Whether `j` can be written in the on-disk form, refused as StreamedJson refuses it; the text
+// is only counted, never held.
+Status CheckSerializable(const nlohmann::json& j);
+
+// Whether `j` in the on-disk form is exactly `bytes`, found while it is serialized: the
+// comparison stops at the first piece that differs, and the text is never held whole.
+bool SerializesTo(const nlohmann::json& j, const std::string& bytes);
 
 // A replacement of `target` told as a write-back tells it, under the patch's tag whichever
 // operation wrote it back: a failure in the words of its step; a replacement that could not
