@@ -47,6 +47,19 @@ static char* readFile(const char* path) {
     return bytes;
 }
 
+#if defined(_WIN32)
+/* The wide form of a path names the same directory as its narrow (here: ASCII) form. */
+static void wideFormsAgree(const char* dir) {
+    wchar_t wide[1024];
+    CHECK(mbstowcs(wide, dir, 1024) < 1024);
+    CHECK(contains(vexlor_bindings_status_json_w(wide), "\"marker\":\"vexlor_patched_v2\""));
+}
+#else
+static void wideFormsAgree(const char* dir) {
+    (void)dir;
+}
+#endif
+
 static void roundTrip(const char* dir) {
     char file[1024], absent[1024];
     char* result = NULL;
@@ -71,6 +84,7 @@ static void roundTrip(const char* dir) {
     CHECK(strstr(readFile(file), "\"vexlor_patched_v2\": true") != NULL);
     CHECK(contains(vexlor_bindings_status_json(dir), "\"marker\":\"vexlor_patched_v2\""));
     CHECK(contains(vexlor_bindings_unpatch_plan_json(dir), "\"decision\":\"restore\""));
+    wideFormsAgree(dir);
 
     CHECK(vexlor_bindings_unpatch(dir, 0, NULL, NULL, &result) == 0);
     CHECK(contains(result, "\"outcome\":\"restored\""));
