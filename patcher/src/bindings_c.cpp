@@ -12,6 +12,7 @@
 
 #include "c_api.h"
 #include "log.h"
+#include "platform.h"
 #include "vexlor/bindings.h"
 
 namespace vexlor::c_api {
@@ -110,10 +111,26 @@ Result guarded(Body body, OnFailure onFailure) noexcept {
     }
 }
 
+// Said to the logger and into the result of an operation that threw, where even that may fail
+// (memory exhaustion): then the return value alone says it.
+void reportEscaped(Operation which, const Logger& logger, const char* cause,
+                   char** resultJson) noexcept {
+    try {
+        LogFormatted(logger, "%sfailed: %s\n",
+                     which == Operation::kPatch ? "Vexlor[patch]: " : "Vexlor[unpatch]: ", cause);
+        OperationResult result;
+        result.operation = which;
+        result.outcome = "failed";
+        result.failure = FailureKind::kOther;
+        result.message = cause;
+        hand(OperationResultToJson(result), resultJson);
+    } catch (...) {
+    }
+}
+
 int operation(Operation which, PathText dir, unsigned lockWaitMs, vexlor_log_fn log, void* context,
               char** resultJson) {
     const Logger logger = loggerFor(log, context);
-    const char* tag = which == Operation::kPatch ? "Vexlor[patch]: " : "Vexlor[unpatch]: ";
     if (resultJson != nullptr) {
         *resultJson = nullptr;
     }
@@ -126,18 +143,7 @@ int operation(Operation which, PathText dir, unsigned lockWaitMs, vexlor_log_fn 
             return numberOf(result.failure);
         },
         [&](const char* cause) noexcept {
-            guarded<int>(
-                [&] {
-                    LogFormatted(logger, "%sfailed: %s\n", tag, cause);
-                    OperationResult result;
-                    result.operation = which;
-                    result.outcome = "failed";
-                    result.failure = FailureKind::kOther;
-                    result.message = cause;
-                    hand(OperationResultToJson(result), resultJson);
-                    return 0;
-                },
-                [](const char*) { return 0; });
+            reportEscaped(which, logger, cause, resultJson);
             return int{VEXLOR_FAILURE_OTHER};
         });
 }
@@ -169,19 +175,17 @@ int WriteJson(PathText target, const char* jsonText, vexlor_log_fn log, void* co
                 document = nlohmann::json::parse(jsonText != nullptr ? jsonText : "");
             } catch (const nlohmann::json::parse_error& error) {
                 LogFormatted(logger, "Vexlor[patch]: not writing %s: the text is not JSON: %s\n",
-                             path.u8string().c_str(), error.what());
+                             platform::DisplayPath(path).c_str(), error.what());
                 return int{VEXLOR_FAILURE_NOT_JSON};
             }
             return AtomicWriteJson(path, document, logger) ? int{VEXLOR_FAILURE_NONE}
                                                            : int{VEXLOR_FAILURE_OTHER};
         },
         [&](const char* cause) noexcept {
-            guarded<int>(
-                [&] {
-                    LogFormatted(logger, "Vexlor[patch]: not written: %s\n", cause);
-                    return 0;
-                },
-                [](const char*) { return 0; });
+            try {
+                LogFormatted(logger, "Vexlor[patch]: not written: %s\n", cause);
+            } catch (...) {
+            }
             return int{VEXLOR_FAILURE_OTHER};
         });
 }
