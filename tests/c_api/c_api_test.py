@@ -50,6 +50,12 @@ def run(operation, directory, messages=None):
     return kind, taken(result)
 
 
+def tool_result(command, directory):
+    tool = subprocess.run([TOOL, command, str(directory), "--json", "--quiet", "--wait", "0"],
+                          capture_output=True, text=True, timeout=30)
+    return json.loads(tool.stdout) | {"stderr": tool.stderr}
+
+
 def round_trip(directory):
     file = directory / BINDINGS
     file.write_bytes(ORIGINAL)
@@ -62,9 +68,12 @@ def round_trip(directory):
     assert messages and all(m.startswith("Vexlor[patch]: ") for m in messages), messages
     status = taken(lib.vexlor_bindings_status_json(str(directory).encode()))
     assert status["bindings_file"] == {"state": "patched", "marker": "vexlor_patched_v2"}
+    assert tool_result("patch", directory)["outcome"] == "already_patched"
     kind, result = run("unpatch", directory)
     assert (kind, result["outcome"]) == (0, "restored"), result
     assert file.read_bytes() == ORIGINAL
+    again = tool_result("unpatch", directory)
+    assert again["succeeded"] and file.read_bytes() == ORIGINAL, again
 
 
 def failing_directories(scratch):
@@ -81,14 +90,12 @@ def failing_directories(scratch):
 
 def same_failure_everywhere(word, directory, from_c_program):
     kind, result = run("patch", directory)
-    tool = subprocess.run([TOOL, "patch", str(directory), "--json", "--quiet", "--wait", "0"],
-                          capture_output=True, text=True, timeout=30)
-    printed = json.loads(tool.stdout)
+    printed = tool_result("patch", directory)
+    closing = printed.pop("stderr").splitlines()[-1]
     assert lib.vexlor_bindings_failure_word(kind).decode() == word == printed["failure"], \
         (word, result, printed)
     assert result == printed, (result, printed)
     assert from_c_program[str(directory)] == (word, printed["message"]), from_c_program
-    closing = tool.stderr.splitlines()[-1]
     assert closing.endswith(printed["message"]), (closing, printed["message"])
     if directory.exists():
         assert sorted(os.listdir(directory)) == [BINDINGS], os.listdir(directory)
