@@ -47,7 +47,7 @@ extern "C" {
  * is ever reused, so a caller may store or compare them. */
 typedef enum vexlor_failure_kind {
     VEXLOR_FAILURE_NONE = 0,                    /* it succeeded */
-    VEXLOR_FAILURE_MISSING = 1,                 /* patch: there is no bindings file */
+    VEXLOR_FAILURE_MISSING = 1,                 /* no such directory; patch: no bindings file */
     VEXLOR_FAILURE_READ_ONLY = 2,               /* the bindings file may not be written */
     VEXLOR_FAILURE_DIRECTORY_NOT_WRITABLE = 3,  /* no new file may be made in the directory */
     VEXLOR_FAILURE_NO_SPACE = 4,                /* the disk or the quota is full */
@@ -66,9 +66,9 @@ typedef enum vexlor_failure_kind {
     VEXLOR_FAILURE_DIRECTORY_NOT_READABLE = 17, /* the directory cannot be read */
     VEXLOR_FAILURE_DIRECTORY_APPEND_ONLY = 18,  /* files in it cannot be replaced */
     VEXLOR_FAILURE_READ_ONLY_MOUNT = 19,        /* the file system is mounted read-only */
-    VEXLOR_FAILURE_ABANDONED = 20,              /* stopped on the caller's request */
+    VEXLOR_FAILURE_ABANDONED = 20,              /* stopped on request (not by this interface) */
     VEXLOR_FAILURE_COPY_FAILED = 21,            /* unpatch: the copy before an undo failed */
-    VEXLOR_FAILURE_OTHER = 22                   /* anything else: the logger says what */
+    VEXLOR_FAILURE_OTHER = 22 /* anything else (not a directory, say): the message says what */
 } vexlor_failure_kind;
 
 /* Receives one message (UTF-8, ending in "\n") and the `context` the caller passed along
@@ -89,7 +89,9 @@ VEXLOR_BINDINGS_C_API void vexlor_bindings_free(char* text);
  * operation on it. Returns VEXLOR_FAILURE_NONE when the file is now patched (by this call or
  * an earlier one), otherwise why not. When `result_json` is not NULL it receives the result
  * object ("outcome", "files_written", "files_removed", "failure", "message", ...), to be
- * released with vexlor_bindings_free(); it receives NULL only when memory ran out. */
+ * released with vexlor_bindings_free(); it receives NULL only when memory ran out. The
+ * result's "message" is the tool's plain sentence for a failure, "" on success; without a
+ * logger it also says the cause the logger would have been told. */
 VEXLOR_BINDINGS_C_API int vexlor_bindings_patch(const char* bindings_dir, unsigned lock_wait_ms,
                                                 vexlor_log_fn log, void* log_context,
                                                 char** result_json);
