@@ -297,7 +297,7 @@ wine_run "$work/win/$top/bin/vexlor-verify.exe" >"$work/wine-verify" ||
     fail "vexlor-verify.exe failed under wine: $(cat "$work/wine-verify")"
 tr -d '\r' <"$work/wine-verify" | grep -qx 'ALL PASS' || fail "vexlor-verify.exe did not print ALL PASS"
 # A C program built against the zip alone, run beside the DLL, as an installer would ship it.
-build_c_program c-consumer.exe x86_64-w64-mingw32-gcc -I"$work/win/$top/include" \
+build_c_program c-consumer.exe x86_64-w64-mingw32-gcc-posix -I"$work/win/$top/include" \
     "$work/win/$top/lib/vexlor_bindings.lib"
 cp "$work/win/$top/bin/vexlor_bindings.dll" "$work/"
 wine_run "$work/c-consumer.exe" "$work/scratch-c-consumer.exe" >"$work/wine-c" 2>&1 ||
