@@ -136,9 +136,6 @@ std::string commandProblem(Command command, const Words& words) {
     if (words.positional.size() > 2) {
         return "unexpected argument '" + words.positional[2] + "'";
     }
-    if (words.json && command != Command::kStatus) {
-        return "--json applies to 'status' only";
-    }
     if (words.dryRun && command == Command::kStatus) {
         return "--dry-run applies to 'patch' and 'unpatch' only";
     }

@@ -15,6 +15,9 @@ const char* const kWriteOptions =
     "                 its one plain line on standard error, so it never goes unexplained\n"
     "  --wait SECONDS wait at most SECONDS (0: not at all) for another operation\n"
     "                 on the directory to finish; 10 when not given\n"
+    "  --json         print the result as one JSON object on standard output: what\n"
+    "                 was done, the files written, the failure and its plain words;\n"
+    "                 with --dry-run, the plan\n"
     "  -h, --help     print this text\n";
 
 const char* const kWriteExit =
@@ -26,7 +29,7 @@ const char* const kWriteExit =
 std::string patchHelp() {
     return std::string(
                "usage: vexlor-bindings patch BINDINGS_DIR [-n|--dry-run] [-q|--quiet]\n"
-               "                             [--wait SECONDS]\n\n"
+               "                             [--wait SECONDS] [--json]\n\n"
                "Adds the bindings to vrcompositor_bindings_generic_hmd.json in\n"
                "BINDINGS_DIR and marks it with vexlor_patched_v2. Before the first\n"
                "change the original is saved once as\n"
@@ -38,7 +41,7 @@ std::string patchHelp() {
 std::string unpatchHelp() {
     return std::string(
                "usage: vexlor-bindings unpatch BINDINGS_DIR [-n|--dry-run] [-q|--quiet]\n"
-               "                               [--wait SECONDS]\n\n"
+               "                               [--wait SECONDS] [--json]\n\n"
                "Copies the backup back when the file still holds what the patch made\n"
                "of it; otherwise takes out what the patch added, in place, and keeps\n"
                "every other change. A file without a marker is left alone. Then\n"
@@ -83,7 +86,8 @@ std::string generalHelp() {
            "                 to do\n"
            "  --wait SECONDS patch, unpatch: wait at most SECONDS (0: not at all) for\n"
            "                 another operation on the directory; 10 when not given\n"
-           "  --json         print the status as one JSON object on standard output\n"
+           "  --json         print as one JSON object on standard output: the status; the\n"
+           "                 result of patch or unpatch; with --dry-run, the plan\n"
            "  -h, --help     print this text; after a command, that command's help\n"
            "  -V, --version  print the program's version\n"
            "\n"
@@ -97,9 +101,9 @@ std::string generalHelp() {
 
 std::string UsageText() {
     return "usage: vexlor-bindings patch   BINDINGS_DIR [-n|--dry-run] [-q|--quiet]\n"
-           "                                       [--wait SECONDS]\n"
+           "                                       [--wait SECONDS] [--json]\n"
            "       vexlor-bindings unpatch BINDINGS_DIR [-n|--dry-run] [-q|--quiet]\n"
-           "                                       [--wait SECONDS]\n"
+           "                                       [--wait SECONDS] [--json]\n"
            "       vexlor-bindings status  BINDINGS_DIR [--json]\n"
            "       vexlor-bindings help [COMMAND]\n"
            "       vexlor-bindings -h | --help | -V | --version\n";

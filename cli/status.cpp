@@ -4,8 +4,6 @@ namespace vexlor::cli {
 
 namespace {
 
-using json = nlohmann::json;
-
 std::string withDetail(const char* state, const std::string& detail) {
     return detail.empty() ? state : std::string(state) + ": " + detail;
 }
@@ -73,120 +71,6 @@ std::string legacyText(const LegacyProfileReport& fact) {
     return "unknown";
 }
 
-const char* bindingsStateKey(BindingsFileState state) {
-    switch (state) {
-        case BindingsFileState::kMissing:
-            return "missing";
-        case BindingsFileState::kNotReadable:
-            return "not_readable";
-        case BindingsFileState::kNotJson:
-            return "not_json";
-        case BindingsFileState::kEmpty:
-            return "empty";
-        case BindingsFileState::kNotObject:
-            return "not_object";
-        case BindingsFileState::kPatched:
-            return "patched";
-        case BindingsFileState::kPatchedLegacy:
-            return "patched_legacy";
-        case BindingsFileState::kNotPatched:
-            return "not_patched";
-        case BindingsFileState::kPatchedMarkerMissing:
-            return "patched_marker_missing";
-    }
-    return "unknown";
-}
-
-json bindingsJson(const BindingsFileReport& fact) {
-    json out = {{"state", bindingsStateKey(fact.state)}};
-    switch (fact.state) {
-        case BindingsFileState::kNotReadable:
-        case BindingsFileState::kNotJson:
-            out["detail"] = fact.detail;
-            break;
-        case BindingsFileState::kNotObject:
-        case BindingsFileState::kNotPatched:
-            if (!fact.jsonType.empty()) {
-                out["type"] = fact.jsonType;
-            }
-            break;
-        case BindingsFileState::kPatched:
-        case BindingsFileState::kPatchedLegacy:
-            out["marker"] = fact.marker;
-            break;
-        case BindingsFileState::kMissing:
-        case BindingsFileState::kEmpty:
-        case BindingsFileState::kPatchedMarkerMissing:
-            break;
-    }
-    return out;
-}
-
-const char* presenceKey(FilePresence state) {
-    switch (state) {
-        case FilePresence::kAbsent:
-            return "absent";
-        case FilePresence::kPresent:
-            return "present";
-        case FilePresence::kUnknown:
-            return "unknown";
-    }
-    return "unknown";
-}
-
-json fileJson(const FileReport& fact) {
-    json out = {{"state", presenceKey(fact.state)}};
-    if (fact.size) {
-        out["size"] = *fact.size;
-    }
-    if (!fact.detail.empty()) {
-        out["detail"] = fact.detail;
-    }
-    return out;
-}
-
-const char* legacyKey(LegacyProfileState state) {
-    switch (state) {
-        case LegacyProfileState::kAbsent:
-            return "absent";
-        case LegacyProfileState::kOurs:
-            return "ours";
-        case LegacyProfileState::kNotOurs:
-            return "not_ours";
-        case LegacyProfileState::kUnknown:
-            return "unknown";
-    }
-    return "unknown";
-}
-
-json legacyJson(const LegacyProfileReport& fact) {
-    json out = {{"state", legacyKey(fact.state)}};
-    if (!fact.marker.empty()) {
-        out["marker"] = fact.marker;
-    }
-    if (!fact.detail.empty()) {
-        out["detail"] = fact.detail;
-    }
-    if (fact.state == LegacyProfileState::kOurs) {
-        out["removed_by_unpatch"] = fact.removedByUnpatch;
-    }
-    return out;
-}
-
-const char* directoryStateKey(DirectoryState state) {
-    switch (state) {
-        case DirectoryState::kDirectory:
-            return "directory";
-        case DirectoryState::kMissing:
-            return "missing";
-        case DirectoryState::kNotDirectory:
-            return "not_directory";
-        case DirectoryState::kUnknown:
-            break;
-    }
-    return "unknown";
-}
-
 // One line per kept generation that is there; none at all in a directory without any.
 std::string keptFilesText(const char* what, const std::vector<KeptFileReport>& kept) {
     std::string text;
@@ -194,12 +78,6 @@ std::string keptFilesText(const char* what, const std::vector<KeptFileReport>& k
         text += std::string(what) + " " + file.fileName + ": " + fileText(file.file) + "\n";
     }
     return text;
-}
-
-void addKeptFilesJson(const char* key, const std::vector<KeptFileReport>& kept, json& out) {
-    for (const KeptFileReport& file : kept) {
-        out[key][file.fileName] = fileJson(file.file);
-    }
 }
 
 // Said only when it is news, so that a quiet directory reads as it always has.
@@ -213,31 +91,7 @@ std::string operationText(const BindingsInspection& status) {
     return "";
 }
 
-void addOperationJson(const BindingsInspection& status, json& out) {
-    if (status.operationInProgress) {
-        out["operation_in_progress"] = true;
-    }
-    if (!status.operationDetail.empty()) {
-        out["operation_detail"] = status.operationDetail;
-    }
-}
-
 }  // namespace
-
-std::string DirectoryProblem(const BindingsInspection& inspection) {
-    switch (inspection.directoryState) {
-        case DirectoryState::kDirectory:
-            return "";
-        case DirectoryState::kMissing:
-            return "no such directory: " + inspection.directory;
-        case DirectoryState::kNotDirectory:
-            return "not a directory: " + inspection.directory + "; name the folder that holds " +
-                   kBindingsFileName;
-        case DirectoryState::kUnknown:
-            break;
-    }
-    return "cannot check " + inspection.directory + ": " + inspection.directoryDetail;
-}
 
 std::string FormatStatusText(const BindingsInspection& status) {
     std::string text = "directory: " + status.directory + "\n";
@@ -252,34 +106,6 @@ std::string FormatStatusText(const BindingsInspection& status) {
         text += "legacy profile " + profile.fileName + ": " + legacyText(profile) + "\n";
     }
     return text;
-}
-
-json StatusToJson(const BindingsInspection& status) {
-    json out = {
-        {"format_version", 1},
-        {"directory", status.directory},
-        {"directory_state", directoryStateKey(status.directoryState)},
-    };
-    if (status.directoryState != DirectoryState::kDirectory) {
-        // Nothing in it was examined: a script still learns why there is no more to say.
-        if (!status.directoryDetail.empty()) {
-            out["directory_detail"] = status.directoryDetail;
-        }
-        return out;
-    }
-    json legacy = json::object();
-    for (const LegacyProfileReport& profile : status.legacyProfiles) {
-        legacy[profile.fileName] = legacyJson(profile);
-    }
-    out["bindings_file"] = bindingsJson(status.bindingsFile);
-    out["backup"] = fileJson(status.backup);
-    out["temporary_file"] = fileJson(status.temporaryFile);
-    out["backup_temporary_file"] = fileJson(status.backupTemporaryFile);
-    out["legacy_profiles"] = legacy;
-    addOperationJson(status, out);
-    addKeptFilesJson("newer_backups", status.newerBackups, out);
-    addKeptFilesJson("copies_before_undo", status.copiesBeforeUndo, out);
-    return out;
 }
 
 }  // namespace vexlor::cli

@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "arguments.h"
 #include "command_line.h"
 #include "dry_run.h"
@@ -24,17 +26,7 @@ namespace {
 // without its tag, for the closing line to say.
 Logger loggerFor(const Invocation& invocation, std::ostream& err, std::string& lastUnshown) {
     if (invocation.quiet) {
-        return [&lastUnshown](const char* message) {
-            std::string_view text(message);
-            if (const std::size_t tagEnd = text.find("]: ");
-                text.rfind("Vexlor[", 0) == 0 && tagEnd != std::string_view::npos) {
-                text.remove_prefix(tagEnd + 3);
-            }
-            while (!text.empty() && text.back() == '\n') {
-                text.remove_suffix(1);
-            }
-            lastUnshown = text;
-        };
+        return KeepLastCause(lastUnshown);
     }
     return [&err](const char* message) {
         const std::string_view text(message);
@@ -60,57 +52,6 @@ std::string folderMeant(const Invocation& invocation, std::ostream& err) {
     return folder;
 }
 
-// How many generations of the backup stand in `dir`.
-int backupsPresent(const std::filesystem::path& dir) {
-    int present = 0;
-    std::filesystem::path name = dir / (std::string(kBindingsFileName) + kBackupSuffix);
-    for (int generation = 1; generation <= kMaxGenerations; ++generation) {
-        std::filesystem::path path = name;
-        if (generation > 1) {
-            path += kGenerationSeparator + std::to_string(generation);
-        }
-        std::error_code ec;
-        present += std::filesystem::exists(std::filesystem::symlink_status(path, ec)) ? 1 : 0;
-    }
-    return present;
-}
-
-// The temporary files a failed run left, by name.
-std::vector<std::string> leftBehind(const BindingsInspection& after) {
-    std::vector<std::string> names;
-    const std::string file = kBindingsFileName;
-    if (after.temporaryFile.state == FilePresence::kPresent) {
-        names.push_back(file + kTempSuffix);
-    }
-    if (after.backupTemporaryFile.state == FilePresence::kPresent) {
-        names.push_back(file + kBackupSuffix + kTempSuffix);
-    }
-    return names;
-}
-
-// What the closing line needs to know of the disk after a run that did not succeed.
-FailureContext contextAfter(const Invocation& invocation, const std::filesystem::path& dir,
-                            int backupsBefore) {
-    const BindingsInspection after = InspectGenericHmdBindingsFile(dir);
-    FailureContext context;
-    context.command = invocation.command;
-    context.dryRun = invocation.dryRun;
-    const bool firstBackup = after.backup.state == FilePresence::kPresent;
-    context.hasBackup = firstBackup || !after.newerBackups.empty();
-    if (!after.newerBackups.empty()) {
-        context.newestBackup = after.newerBackups.back().fileName;
-    }
-    const int backupsAfter = (firstBackup ? 1 : 0) + static_cast<int>(after.newerBackups.size());
-    context.backupMade = !invocation.dryRun && backupsAfter > backupsBefore;
-    context.leftBehind = invocation.dryRun ? std::vector<std::string>() : leftBehind(after);
-    // An empty file, or one that does not parse, may be caught while the runtime writes it.
-    const BindingsFileState state = after.bindingsFile.state;
-    context.fileStillBroken = state == BindingsFileState::kEmpty ||
-                              state == BindingsFileState::kNotJson ||
-                              state == BindingsFileState::kNotObject;
-    return context;
-}
-
 // patch, unpatch and status refuse a directory in the same words.
 bool directoryUsable(const BindingsInspection& seen, std::ostream& err) {
     const std::string problem = DirectoryProblem(seen);
@@ -124,8 +65,7 @@ int runStatus(const BindingsInspection& status, const Invocation& invocation, st
     if (invocation.json) {
         // A directory name that is not valid UTF-8 is shown with replacement characters
         // rather than making the whole report fail.
-        out << StatusToJson(status).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)
-            << "\n";
+        out << JsonText(StatusToJson(status)) << "\n";
     } else {
         out << FormatStatusText(status);
     }
@@ -155,7 +95,7 @@ FailureKind dryRun(const Invocation& invocation, const std::filesystem::path& di
             return planFailure(plan.failure, plan.detail, log);
         }
         planWarnings(plan.warnings, log);
-        out << DescribePatchPlan(plan);
+        out << (invocation.json ? JsonText(PatchPlanToJson(plan)) + "\n" : DescribePatchPlan(plan));
         return FailureKind::kNone;
     }
     const UnpatchPlan plan = PlanUnpatchGenericHmdBindingsFile(dir);
@@ -163,49 +103,77 @@ FailureKind dryRun(const Invocation& invocation, const std::filesystem::path& di
         return planFailure(plan.failure, plan.detail, log);
     }
     planWarnings(plan.warnings, log);
-    out << DescribeUnpatchPlan(plan);
+    out << (invocation.json ? JsonText(UnpatchPlanToJson(plan)) + "\n" : DescribeUnpatchPlan(plan));
     return FailureKind::kNone;
 }
 
-FailureKind operate(const Invocation& invocation, const std::filesystem::path& dir,
-                    const Logger& log, std::ostream& out) {
-    FailureKind failure = FailureKind::kNone;
-    if (invocation.dryRun) {
-        return dryRun(invocation, dir, log, out);
-    }
+Operation operationOf(const Invocation& invocation) {
+    return invocation.command == Command::kPatch ? Operation::kPatch : Operation::kUnpatch;
+}
+
+OperationControl controlFor(const Invocation& invocation) {
     OperationControl control;
     if (invocation.waitSeconds) {
         control.lockWait = std::chrono::seconds(*invocation.waitSeconds);
     }
     control.abandon = [] { return InterruptionCaught() != 0; };
     CatchInterruptions();
-    if (invocation.command == Command::kPatch) {
-        PatchGenericHmdBindingsFile(dir, log, failure, control);
+    return control;
+}
+
+// --json: the result goes to standard output as one object, the one the C interface returns;
+// looking for what the run will do costs a plan, which only this form pays.
+OperationResult reportedOperation(const Invocation& invocation, const std::filesystem::path& dir,
+                                  const Logger& log, std::ostream& out) {
+    // Under --quiet the library keeps the cause itself, so the result says it too.
+    OperationResult result = RunOperation(
+        operationOf(invocation), dir, invocation.quiet ? Logger() : log, controlFor(invocation));
+    out << JsonText(OperationResultToJson(result)) << "\n";
+    return result;
+}
+
+OperationResult operate(const Invocation& invocation, const std::filesystem::path& dir,
+                        const Logger& log, std::ostream& out) {
+    OperationResult result;
+    if (invocation.dryRun) {
+        result.failure = dryRun(invocation, dir, log, out);
+    } else if (invocation.json) {
+        return reportedOperation(invocation, dir, log, out);
+    } else if (invocation.command == Command::kPatch) {
+        PatchGenericHmdBindingsFile(dir, log, result.failure, controlFor(invocation));
     } else {
-        UnpatchGenericHmdBindingsFile(dir, log, failure, control);
+        UnpatchGenericHmdBindingsFile(dir, log, result.failure, controlFor(invocation));
     }
-    return failure;
+    return result;
 }
 
 // After the patcher's own lines, a failure ends with one plain line; --quiet silences only
 // the former, since a failure status with no reason leaves the user nothing to act on.
 int runOperation(const Invocation& invocation, std::ostream& out, std::ostream& err) {
     const std::filesystem::path dir = PathFromUtf8(invocation.bindingsDir);
-    const int backupsBefore = backupsPresent(dir);
+    const int backupsBefore = BackupsPresent(dir);
     std::string unshown;
-    const FailureKind failure = operate(invocation, dir, loggerFor(invocation, err, unshown), out);
+    const OperationResult result =
+        operate(invocation, dir, loggerFor(invocation, err, unshown), out);
+    const FailureKind failure = result.failure;
     const int signal = invocation.dryRun ? 0 : InterruptionCaught();
     if (failure == FailureKind::kNone && signal == 0) {
         return kExitSuccess;
     }
     // Looked at only now: a run that succeeds does not pay for a second read of the file.
-    FailureContext context = contextAfter(invocation, dir, backupsBefore);
-    context.unshownCause = unshown;
+    FailureCircumstances circumstances =
+        invocation.json && !invocation.dryRun
+            ? result.circumstances
+            : FailureCircumstancesAfter(dir, backupsBefore, invocation.dryRun);
+    if (circumstances.unshownCause.empty()) {
+        circumstances.unshownCause = unshown;
+    }
     if (signal != 0) {
-        err << InterruptedLine(failure == FailureKind::kNone, context) << std::flush;
+        err << InterruptedLine(invocation.command, failure == FailureKind::kNone, circumstances)
+            << std::flush;
         return kExitSignalBase + signal;
     }
-    err << FailureLine(failure, context) << std::flush;
+    err << FailureLine(invocation.command, failure, circumstances) << std::flush;
     return failure == FailureKind::kBusy ? kExitBusy : kExitFailure;
 }
 
@@ -224,10 +192,17 @@ int runCommand(const Invocation& invocation, std::ostream& out, std::ostream& er
     }
     const std::filesystem::path dir = PathFromUtf8(invocation.bindingsDir);
     if (invocation.command != Command::kStatus) {
-        return directoryUsable(InspectGenericHmdBindingsFile(dir, InspectionScope::kDirectoryOnly),
-                               err)
-                   ? runOperation(invocation, out, err)
-                   : kExitFailure;
+        const BindingsInspection seen =
+            InspectGenericHmdBindingsFile(dir, InspectionScope::kDirectoryOnly);
+        if (directoryUsable(seen, err)) {
+            return runOperation(invocation, out, err);
+        }
+        // The result a script waits for, saying why there was no run.
+        if (invocation.json && !invocation.dryRun) {
+            out << JsonText(OperationResultToJson(DirectoryFailure(operationOf(invocation), seen)))
+                << "\n";
+        }
+        return kExitFailure;
     }
     const BindingsInspection seen = InspectGenericHmdBindingsFile(dir);
     if (!directoryUsable(seen, err)) {

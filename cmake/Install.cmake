@@ -13,7 +13,7 @@ set(vexlor_installed_programs vexlor-verify vexlor-bindings)
 # Installed binaries must not carry the paths of the machine that built them (in debug
 # information or in __FILE__), whatever the build type: map the source and build trees to
 # relative names.
-foreach(vexlor_target IN ITEMS vexlor_bindings ${vexlor_installed_programs})
+foreach(vexlor_target IN ITEMS vexlor_bindings vexlor_bindings_shared ${vexlor_installed_programs})
   target_compile_options(${vexlor_target} PRIVATE
     "$<$<CXX_COMPILER_ID:GNU,Clang>:-ffile-prefix-map=${PROJECT_SOURCE_DIR}=.;-ffile-prefix-map=${PROJECT_BINARY_DIR}=.>")
   target_link_libraries(${vexlor_target} PRIVATE $<BUILD_INTERFACE:vexlor_hardening>)
@@ -28,12 +28,23 @@ endforeach()
 # $<BUILD_INTERFACE:...> alone and vexlor_bindings_internal is never linked by it, so neither
 # appears in the installed package.
 #
-# Two components: `tool` (the programs, their manual pages and shell completion) and `dev`
-# (what building against the library needs).
+# Three components: `tool` (the programs, their manual pages and shell completion), `runtime`
+# (the shared library with the C interface, what a program using it needs at run time) and
+# `dev` (what building against either library needs).
 install(TARGETS vexlor_bindings EXPORT vexlor_bindingsTargets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tool)
+# The shared library joins the export set as vexlor::bindings_c; its unversioned name (the
+# link a build looks for) and, on Windows, its import library are for building only.
+install(TARGETS vexlor_bindings_shared EXPORT vexlor_bindingsTargets
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT dev
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
+if(WIN32)
+  install(FILES ${PROJECT_BINARY_DIR}/patcher/vexlor_bindings.def
+    DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev)
+endif()
 install(TARGETS ${vexlor_installed_programs} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
   COMPONENT tool)
 if(NOT WIN32 AND CMAKE_OBJCOPY)
@@ -87,8 +98,9 @@ if(NOT WIN32)
 endif()
 
 # The Windows zip, made by `cpack` in the build directory from exactly the install above: a
-# folder to unpack anywhere, with both components: bin/*.exe (statically linked, no DLLs needed
-# beside them), include/ and lib/ for building against the static library, and the license
+# folder to unpack anywhere, with every component: bin/*.exe (statically linked, no DLLs needed
+# beside them) and bin/vexlor_bindings.dll (its C++ runtime inside), include/ with both headers,
+# lib/ with the static library, the DLL's import library and its .def file, and the license
 # texts. The Linux packages are built from debian/ instead.
 if(WIN32)
   include(${CMAKE_CURRENT_LIST_DIR}/Licenses.cmake)

@@ -21,7 +21,8 @@ string(REGEX REPLACE "(^|\n) \\.?" "\\1" vexlor_json_license "${vexlor_json_lice
 string(STRIP "${vexlor_json_license}" vexlor_json_license)
 set(vexlor_third_party ${PROJECT_BINARY_DIR}/licenses/THIRD-PARTY-NOTICES.txt)
 file(WRITE ${vexlor_third_party}
-  "The programs include the JSON for Modern C++ library (nlohmann/json).\n\n"
+  "The programs and vexlor_bindings.dll include the JSON for Modern C++ library\n"
+  "(nlohmann/json).\n\n"
   "Copyright (c) ${vexlor_json_holders}\n\n${vexlor_json_license}\n")
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${vexlor_json_copyright})
 

@@ -65,7 +65,7 @@ _vexlor_bindings()
     if [[ $cur == -* ]]; then
         local options="--help -h"
         case $command in
-            patch | unpatch) options+=" --dry-run -n --quiet -q --wait" ;;
+            patch | unpatch) options+=" --dry-run -n --quiet -q --wait --json" ;;
             status) options+=" --json" ;;
             "") options+=" --version -V" ;;
         esac

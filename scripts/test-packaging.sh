@@ -2,13 +2,15 @@
 # Proves that the system is usable once installed, by a project that has never seen this tree:
 #   1. `cmake --install` into a staging prefix; a consumer project outside the tree finds the
 #      CMake package there (and only there), builds and runs a patch/unpatch round trip; the
-#      same program also builds from the pkg-config file alone.
-#   2. The Debian packages from debian/ (the tool, the development files, the debug symbols),
-#      built twice to the same bytes: lintian finds nothing to say, even pedantically;
-#      installed with dpkg, programs, manual pages, completion and library used from /usr,
-#      removed again.
-#   3. The Windows zip from the cross build holds the programs and the license texts, and the
-#      programs run under wine.
+#      same program also builds from the pkg-config file alone; a C99 program builds against
+#      the installed shared library and runs its round trip.
+#   2. The Debian packages from debian/ (the tool, the shared library, the development files,
+#      the debug symbols), built twice to the same bytes: lintian finds nothing to say, even
+#      pedantically; installed with dpkg, programs, manual pages, completion and both
+#      libraries used from /usr, removed again.
+#   3. The Windows zip from the cross build holds the programs, the DLL with its import
+#      library and header, and the license texts; the programs run under wine, and so does the
+#      C program built against the zip's DLL.
 # Needs root (dpkg -i) and the packages of scripts/setup.sh. Builds in build-pkg/ and
 # build-pkg-win/; everything else happens in a temporary directory that is removed at the end,
 # and the packages are removed even when a check fails.
@@ -63,7 +65,8 @@ check_installed_tree() {
     hits=$(grep -rlE -- 'vexlor_bindings_internal|vexlor_build_options' "$tree" || true)
     [ -z "$hits" ] || fail "$what: files refer to in-tree targets: $hits"
     hits=$(cd "$tree" && find . -path '*/include/*' -type f | sed 's|.*/include/||' | sort)
-    [ "$hits" = "vexlor/bindings.h" ] || fail "$what: headers installed are not just vexlor/bindings.h: $hits"
+    [ "$hits" = "$(printf 'vexlor/bindings.h\nvexlor/bindings_c.h')" ] ||
+        fail "$what: headers installed are not just vexlor/bindings.h and vexlor/bindings_c.h: $hits"
 }
 
 # Writes a small bindings document, patches and unpatches it with the given vexlor-bindings,
@@ -79,6 +82,21 @@ cli_round_trip() {
     cmp -s "$work/original.json" "$file.vexlor_backup" || fail "$tool patch: backup differs from the original"
     quietly "$tool" unpatch "$dir" || fail "$tool unpatch $dir failed"
     cmp -s "$work/original.json" "$file" || fail "$tool unpatch: original bytes not restored"
+}
+
+# Builds the C99 program of the C interface's tests as $work/NAME with the C compiler and the
+# flags given (the last ones link the shared library), with an empty directory for its round
+# trip in $work/scratch-NAME.
+build_c_program() {
+    local name=$1 compiler=$2
+    shift 2
+    mkdir -p "$work/scratch-$name"
+    "$compiler" -std=c99 -Wall -Wextra -Wpedantic -Werror -o "$work/$name" \
+        "$root/tests/c_api/c_api_test.c" "$@"
+}
+c_api_round_trip() {
+    build_c_program "$@"
+    quietly "$work/$1" "$work/scratch-$1" || fail "C interface round trip ($1)"
 }
 
 # Configures and builds the consumer project in $1 with the extra arguments given, checks that
@@ -107,6 +125,7 @@ prefix=$work/stage
 cmake --install "$linux_build" --prefix "$prefix" >/dev/null
 check_installed_tree "$prefix" "staged install"
 for f in bin/vexlor-bindings bin/vexlor-verify "$multiarch_libdir/libvexlor_bindings.a" \
+    "$multiarch_libdir/libvexlor-bindings.so.1" "$multiarch_libdir/libvexlor-bindings.so" \
     "$multiarch_libdir/cmake/vexlor_bindings/vexlor_bindingsConfig.cmake" \
     "$multiarch_libdir/cmake/vexlor_bindings/vexlor_bindingsConfigVersion.cmake" \
     "$multiarch_libdir/pkgconfig/vexlor_bindings.pc"; do
@@ -136,6 +155,8 @@ pc_version=$(PKG_CONFIG_PATH=$pc_dir pkg-config --modversion vexlor_bindings)
     $(PKG_CONFIG_PATH=$pc_dir pkg-config --cflags --libs vexlor_bindings)
 quietly "$work/pc-consumer" "$work/scratch-pc" || fail "pkg-config consumer round trip"
 cli_round_trip "$prefix/bin/vexlor-bindings" "$work/scratch-staged-cli"
+c_api_round_trip c-consumer-staged "${CC:-cc}" -I"$prefix/include" -L"$prefix/$multiarch_libdir" \
+    -Wl,-rpath,"$prefix/$multiarch_libdir" -lvexlor-bindings
 # The README's uninstall line removes every installed file.
 xargs -rd '\n' rm -f -- <"$linux_build/install_manifest.txt"
 left=$(find "$prefix" -type f)
@@ -160,17 +181,24 @@ build_debs "$work/debian-b"
 deb_version=$(dpkg-parsechangelog -l debian/changelog -S Version)
 arch=$(dpkg --print-architecture)
 debs=()
-for package in vexlor-bindings vexlor-bindings-dev vexlor-bindings-dbgsym; do
+for package in vexlor-bindings vexlor-bindings-dev libvexlor-bindings1 vexlor-bindings-dbgsym \
+    libvexlor-bindings1-dbgsym; do
     deb=$work/debian-a/${package}_${deb_version}_$arch.deb
     [ -f "$deb" ] || fail "dpkg-buildpackage made no $(basename "$deb")"
     cmp -s "$deb" "$work/debian-b/$(basename "$deb")" || fail "$(basename "$deb") differs between two builds"
     debs+=("$deb")
 done
-tool_deb=${debs[0]} dev_deb=${debs[1]} dbgsym_deb=${debs[2]}
+tool_deb=${debs[0]} dev_deb=${debs[1]} lib_deb=${debs[2]} dbgsym_deb=${debs[3]}
 echo "reproducible: the same bytes twice for ${debs[*]##*/}"
-for deb in "$tool_deb" "$dev_deb"; do
+for deb in "$tool_deb" "$dev_deb" "$lib_deb"; do
     dpkg-deb -x "$deb" "$work/deb-contents"
 done
+# The runtime package holds the library alone and says which version brought each symbol.
+[ "$(dpkg-deb -c "$lib_deb" | grep -c '\.so')" -eq 2 ] || fail "$lib_deb: not just the library and its soname link"
+dpkg-deb -I "$lib_deb" symbols | grep -q '^ vexlor_bindings_patch@VEXLOR_BINDINGS_1 ' ||
+    fail "$lib_deb has no symbols file"
+dpkg-deb -f "$dev_deb" Depends | grep -q "libvexlor-bindings1 (= $deb_version)" ||
+    fail "$dev_deb does not depend on the same version of libvexlor-bindings1"
 dpkg-deb -c "$dbgsym_deb" >"$work/dbgsym-listing"
 grep -q '/usr/lib/debug/.build-id/.*\.debug$' "$work/dbgsym-listing" || fail "$dbgsym_deb holds no debug symbols"
 if [ ! -x "$work/deb-contents/usr/libexec/vexlor-bindings/vexlor-verify" ] ||
@@ -195,13 +223,13 @@ if [ "$lintian_status" -ne 0 ] || grep -q '^[EWP]:' "$work/lintian"; then
 fi
 echo "lintian --pedantic: nothing to report on ${debs[*]##*/}"
 
-for package in vexlor-bindings vexlor-bindings-dev; do
+for package in vexlor-bindings vexlor-bindings-dev libvexlor-bindings1; do
     if dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
         fail "package $package is already installed on this machine; remove it (dpkg -r $package) first"
     fi
 done
-installed_packages=(vexlor-bindings-dev vexlor-bindings) # from here on, removed at exit whatever happens
-dpkg -i "$tool_deb" "$dev_deb" >/dev/null
+installed_packages=(vexlor-bindings-dev libvexlor-bindings1 vexlor-bindings) # from here on, removed at exit whatever happens
+dpkg -i "$tool_deb" "$dev_deb" "$lib_deb" >/dev/null
 out=$(/usr/bin/vexlor-bindings --version)
 [ "$out" = "vexlor-bindings $version" ] || fail "/usr/bin/vexlor-bindings --version printed '$out'"
 cli_round_trip /usr/bin/vexlor-bindings "$work/scratch-deb-cli"
@@ -228,11 +256,12 @@ esac
 "$cxx" -Wall -Wextra -Werror -o "$work/pc-consumer-system" "$consumer_source/main.cpp" \
     $(pkg-config --cflags --libs vexlor_bindings)
 quietly "$work/pc-consumer-system" "$work/scratch-pc-system" || fail "pkg-config consumer against /usr"
+c_api_round_trip c-consumer-system "${CC:-cc}" -lvexlor-bindings
 dpkg -r "${installed_packages[@]}" >/dev/null
 installed_packages=()
 [ ! -e /usr/bin/vexlor-bindings ] || fail "dpkg -r left /usr/bin/vexlor-bindings behind"
 [ ! -e /usr/include/vexlor ] || fail "dpkg -r left /usr/include/vexlor behind"
-echo "Debian packages $(basename "$tool_deb") and $(basename "$dev_deb"): installed, used and removed OK"
+echo "Debian packages ${debs[*]:0:3}: installed, used and removed OK" | sed "s|$work/debian-a/||g"
 
 stage "Windows cross build and zip"
 cmake -S . -B "$windows_build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/mingw-w64.cmake" \
@@ -244,6 +273,7 @@ zip=$windows_build/vexlor-bindings-$version-win64.zip
 unzip -Z1 "$zip" >"$work/zip-listing"
 top=vexlor-bindings-$version-win64
 for f in bin/vexlor-bindings.exe bin/vexlor-verify.exe include/vexlor/bindings.h \
+    bin/vexlor_bindings.dll include/vexlor/bindings_c.h lib/vexlor_bindings.lib lib/vexlor_bindings.def \
     lib/libvexlor_bindings.a lib/cmake/vexlor_bindings/vexlor_bindingsConfig.cmake \
     lib/pkgconfig/vexlor_bindings.pc LICENSE.txt THIRD-PARTY-NOTICES.txt; do
     grep -qx "$top/$f" "$work/zip-listing" || fail "$zip lacks $top/$f"
@@ -266,6 +296,12 @@ out=$(tr -d '\r' <"$work/wine-version")
 wine_run "$work/win/$top/bin/vexlor-verify.exe" >"$work/wine-verify" ||
     fail "vexlor-verify.exe failed under wine: $(cat "$work/wine-verify")"
 tr -d '\r' <"$work/wine-verify" | grep -qx 'ALL PASS' || fail "vexlor-verify.exe did not print ALL PASS"
-echo "Windows zip $(basename "$zip"): programs present and running under wine OK"
+# A C program built against the zip alone, run beside the DLL, as an installer would ship it.
+build_c_program c-consumer.exe x86_64-w64-mingw32-gcc-posix -I"$work/win/$top/include" \
+    "$work/win/$top/lib/vexlor_bindings.lib"
+cp "$work/win/$top/bin/vexlor_bindings.dll" "$work/"
+wine_run "$work/c-consumer.exe" "$work/scratch-c-consumer.exe" >"$work/wine-c" 2>&1 ||
+    fail "the C program against vexlor_bindings.dll failed under wine: $(cat "$work/wine-c")"
+echo "Windows zip $(basename "$zip"): programs and DLL present and running under wine OK"
 
 stage "all packaging checks passed"

@@ -51,6 +51,19 @@ for program in cli/vexlor-bindings.exe driver/vexlor-verify.exe; do  # RT_MANIFE
     { echo "$program: no manifest asking for long paths" >&2; exit 1; }
 done
 
+echo "-- vexlor_bindings.dll: the C interface's functions alone, and no compiler DLL"
+dll=$build/patcher/vexlor_bindings.dll
+exported=$(x86_64-w64-mingw32-objdump -p "$dll" | sed -n 's/^\t\[ *[0-9]*\] \(vexlor_[a-z_]*\)$/\1/p' | sort)
+declared=$(grep -o 'vexlor_bindings_[a-z_]*(' patcher/include/vexlor/bindings_c.h | tr -d '(' | sort -u)
+if [ -z "$exported" ] || [ "$exported" != "$declared" ]; then
+  printf '%s exports:\n%s\nbut the header declares:\n%s\n' "$dll" "$exported" "$declared" >&2
+  exit 1
+fi
+if x86_64-w64-mingw32-objdump -p "$dll" | grep -iE 'DLL Name: (libstdc|libgcc|libwinpthread)'; then
+  echo "$dll needs the compiler's runtime DLLs beside it" >&2
+  exit 1
+fi
+
 echo "-- vexlor-verify.exe under wine"
 expected='PASS idempotency
 PASS write_once_backup

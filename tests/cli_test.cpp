@@ -599,7 +599,7 @@ TEST(CliUsage, BadCommandLinesExitTwoWithTheUsageOnStandardError) {
         {"patch"},
         {"status", Arg(dir.path()), "extra"},
         {"patch", Arg(dir.path()), "--force"},
-        {"unpatch", Arg(dir.path()), "--json"},
+        {"status", Arg(dir.path()), "--wait", "1"},
         {"status", Arg(dir.path()), "--dry-run"},
         {"help", "frobnicate"},
         {"help", "patch", "extra"},

@@ -39,7 +39,7 @@ run_cases() {
     check 'help|patch|status|unpatch' ''
     check 'help|patch|status|unpatch' help ''
     check 'unpatch' help u
-    check '--dry-run|--help|--quiet|--wait|-h|-n|-q' patch 'my bindings' -
+    check '--dry-run|--help|--json|--quiet|--wait|-h|-n|-q' patch 'my bindings' -
     check '--help|--version|-V|-h' -
 }
 

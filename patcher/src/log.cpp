@@ -62,6 +62,7 @@ Logger KeepLastMessage(std::string& last) {
 
 OperationLog::OperationLog(const char* operation, Logger sink)
     : tag_(std::string("Vexlor[") + operation + "]: "), sink_(std::move(sink)) {}
+// WithoutTag below knows this form of the tag.
 
 void OperationLog::Say(const char* format, ...) const {
     if (!sink_) {
@@ -86,6 +87,16 @@ void OperationLog::Report(const Status& status) const {
 
 std::string OperationLog::Line(const std::string& body) const {
     return tag_ + body + "\n";
+}
+
+std::string_view OperationLog::WithoutTag(std::string_view line) {
+    constexpr std::string_view kTagStart = "Vexlor[";
+    constexpr std::string_view kTagEnd = "]: ";
+    if (const std::size_t end = line.find(kTagEnd);
+        line.substr(0, kTagStart.size()) == kTagStart && end != std::string_view::npos) {
+        line.remove_prefix(end + kTagEnd.size());
+    }
+    return line;
 }
 
 OperationLog OperationLog::To(Logger sink) const {

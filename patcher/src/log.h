@@ -3,6 +3,7 @@
 #define VEXLOR_LOG_H_
 
 #include <string>
+#include <string_view>
 
 #include "failure.h"
 #include "vexlor/bindings.h"
@@ -44,6 +45,9 @@ class OperationLog {
 
     // `body` as a line of this operation, for a plan's warnings.
     std::string Line(const std::string& body) const;
+
+    // `line` without the tag any operation's line starts with.
+    static std::string_view WithoutTag(std::string_view line);
 
     // The same operation's lines, sent to `sink` instead.
     OperationLog To(Logger sink) const;

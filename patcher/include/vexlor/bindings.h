@@ -316,6 +316,83 @@ enum class InspectionScope { kEverything, kDirectoryOnly };
 BindingsInspection InspectGenericHmdBindingsFile(
     const std::filesystem::path& bindingsDir, InspectionScope scope = InspectionScope::kEverything);
 
+// Reports for installers and scripts: each a JSON object with stable snake_case keys and a
+// "format_version", the same whether the tool prints it or the C interface returns it.
+nlohmann::json StatusToJson(const BindingsInspection& status);
+nlohmann::json PatchPlanToJson(const PatchPlan& plan);
+nlohmann::json UnpatchPlanToJson(const UnpatchPlan& plan);
+// `report` on one line; bytes that are not UTF-8 (a directory's name) become U+FFFD rather
+// than failing the whole report.
+std::string JsonText(const nlohmann::json& report);
+
+// The word for `kind` in JSON results: "none", "missing", "read_only", ...
+const char* FailureKindName(FailureKind kind);
+
+// What a plain sentence about a failure knows besides its kind: the disk after the run.
+struct FailureCircumstances {
+    bool dryRun = false;                  // "would fail", and nothing to say about what changed
+    bool hasBackup = false;               // whether the original is kept beside the file
+    bool backupMade = false;              // the run made the backup before it failed
+    std::vector<std::string> leftBehind;  // temporary files on disk after the run
+    // The patcher's last message, when nobody was shown it: the sentence then says it.
+    std::string unshownCause;
+    std::string newestBackup = "vrcompositor_bindings_generic_hmd.json.vexlor_backup";
+    // Whether the bindings file, looked at after the failure, still does not parse as a
+    // bindings document: it may have been caught while another program wrote it.
+    bool fileStillBroken = true;
+};
+
+// How many generations of the backup stand in `bindingsDir`; taken before a run, so that the
+// circumstances after it tell whether the run made one.
+int BackupsPresent(const std::filesystem::path& bindingsDir);
+// Looks at `bindingsDir` after a run that did not succeed.
+FailureCircumstances FailureCircumstancesAfter(const std::filesystem::path& bindingsDir,
+                                               int backupsBefore, bool dryRun);
+
+// The plain words for a failure, the same for every caller: "<what went wrong>; <what is on
+// disk now>. <what to do>." (a dry run: "<what would go wrong>. <what to do>.").
+std::string FailureSentence(FailureKind kind, const FailureCircumstances& circumstances);
+// What is on disk after a run that stopped before it wrote anything, or after the files it
+// left behind: "nothing was changed", ...
+std::string UnchangedText(const FailureCircumstances& circumstances);
+
+// Why there is nothing to patch, unpatch or report in the inspected directory (it is missing,
+// not a directory, or could not be checked), or "" when it is a directory.
+std::string DirectoryProblem(const BindingsInspection& inspection);
+
+// A logger that keeps only the last message, without its tag and line end: the cause a
+// failure sentence says (FailureCircumstances::unshownCause) where nobody saw the messages.
+Logger KeepLastCause(std::string& cause);
+
+// One patch or unpatch with everything a caller outside C++ needs to know afterwards.
+enum class Operation { kPatch, kUnpatch };
+
+struct OperationResult {
+    Operation operation = Operation::kPatch;
+    std::string directory;  // UTF-8, for display
+    // patch: "patched", "already_patched"; unpatch: "restored", "undone_in_place",
+    // "left_alone", "nothing_to_do"; either: "failed", or "interrupted" when stopped
+    std::string outcome;
+    std::vector<std::string> filesWritten;  // made or replaced, as displayed paths
+    std::vector<std::string> filesRemoved;  // legacy profiles an unpatch took away
+    FailureKind failure = FailureKind::kNone;
+    std::string message;                 // FailureSentence on failure, "" on success
+    FailureCircumstances circumstances;  // on failure: what `message` was made from
+};
+
+// The result of an operation refused before it began: `inspection`, at least
+// InspectionScope::kDirectoryOnly, found no directory (failure kMissing where nothing stands
+// at the name, kOther otherwise; the message is DirectoryProblem's).
+OperationResult DirectoryFailure(Operation operation, const BindingsInspection& inspection);
+
+// Runs the operation as the two-argument forms do, waiting and stopping as `control` says,
+// after the check DirectoryFailure reports.
+// What was done is found by planning right before the run; with an empty `log` the last
+// message the operation would have logged goes into the failure sentence instead.
+OperationResult RunOperation(Operation operation, const std::filesystem::path& bindingsDir,
+                             Logger log, const OperationControl& control);
+nlohmann::json OperationResultToJson(const OperationResult& result);
+
 }  // namespace vexlor
 
 #endif  // VEXLOR_BINDINGS_H_
