@@ -2,6 +2,8 @@
 // length; a test checks that every command and option named here appears there too.
 #include "command_line.h"
 
+#include "vexlor/bindings.h"
+
 namespace vexlor::cli {
 
 namespace {
@@ -26,15 +28,23 @@ const char* const kWriteExit =
     "75 another operation held the directory for the whole wait; 130, 143\n"
     "interrupted by SIGINT or SIGTERM.\n";
 
+// The names the texts give come from the library's table of what it keeps on disk.
+const std::string kFile = kBindingsFileName;
+const std::string kBackup = kFile + kBackupSuffix;
+
 std::string patchHelp() {
-    return std::string(
-               "usage: vexlor-bindings patch BINDINGS_DIR [-n|--dry-run] [-q|--quiet]\n"
-               "                             [--wait SECONDS] [--json]\n\n"
-               "Adds the bindings to vrcompositor_bindings_generic_hmd.json in\n"
-               "BINDINGS_DIR and marks it with vexlor_patched_v2. Before the first\n"
-               "change the original is saved once as\n"
-               "vrcompositor_bindings_generic_hmd.json.vexlor_backup. A file that is\n"
-               "already patched is left as it is.\n\n") +
+    return "usage: vexlor-bindings patch BINDINGS_DIR [-n|--dry-run] [-q|--quiet]\n"
+           "                             [--wait SECONDS] [--json]\n\n"
+           "Adds the bindings to " +
+           kFile +
+           " in\n"
+           "BINDINGS_DIR and marks it with " +
+           kMarkerKey +
+           ". Before the first\n"
+           "change the original is saved once as\n" +
+           kBackup +
+           ". A file that is\n"
+           "already patched is left as it is.\n\n" +
            kWriteOptions + "\n" + kWriteExit;
 }
 
@@ -45,8 +55,10 @@ std::string unpatchHelp() {
                "Copies the backup back when the file still holds what the patch made\n"
                "of it; otherwise takes out what the patch added, in place, and keeps\n"
                "every other change. A file without a marker is left alone. Then\n"
-               "removes the legacy lighthouse_hmd profile files an older release wrote.\n"
-               "\n") +
+               "removes the legacy ") +
+           kLegacyControllerType +
+           " profile files an older release wrote.\n"
+           "\n" +
            kWriteOptions + "\n" + kWriteExit;
 }
 
@@ -69,13 +81,19 @@ std::string helpHelp() {
 std::string generalHelp() {
     return UsageText() +
            "\n"
-           "Patches the VR compositor's vrcompositor_bindings_generic_hmd.json in\n"
+           "Patches the VR compositor's " +
+           kFile +
+           " in\n"
            "BINDINGS_DIR, undoes the patch, or reports the directory's state.\n"
            "\n"
            "  patch      add the bindings; the original is saved once as\n"
-           "             vrcompositor_bindings_generic_hmd.json.vexlor_backup\n"
+           "             " +
+           kBackup +
+           "\n"
            "  unpatch    restore the backup, or remove what the patch added, and remove\n"
-           "             legacy lighthouse_hmd profile files an older release wrote\n"
+           "             legacy " +
+           kLegacyControllerType +
+           " profile files an older release wrote\n"
            "  status     report the bindings file, the backup, leftover temporary files and\n"
            "             legacy profile files, one per line, without changing anything\n"
            "  help       print this text, or with a command, that command's help\n"

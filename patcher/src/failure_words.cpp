@@ -26,7 +26,7 @@ using K = FailureKind;
 // In the enumeration's order; kOther last, which also stands for a kind not found here.
 constexpr Words kWords[] = {
     {K::kNone, "none", kSeeAbove, false, "Correct what it names and try again."},
-    {K::kMissing, "missing", "there is no vrcompositor_bindings_generic_hmd.json in the directory",
+    {K::kMissing, "missing", nullptr,  // names the file: whatHappened()
      true, "Check the directory, or start the VR runtime once so that it writes it."},
     {K::kReadOnly, "read_only", "the bindings file is read-only", true,
      "Make it writable, or run as its owner, and try again."},
@@ -181,9 +181,22 @@ FailureCircumstances FailureCircumstancesAfter(const fs::path& bindingsDir, int 
     return circumstances;
 }
 
+namespace {
+
+// What happened, in the words of the table; the one text that names a file takes the name from
+// the library's table of names.
+std::string whatHappened(const Words& words) {
+    if (words.what == nullptr) {
+        return std::string("there is no ") + kBindingsFileName + " in the directory";
+    }
+    return words.what;
+}
+
+}  // namespace
+
 std::string FailureSentence(FailureKind kind, const FailureCircumstances& circumstances) {
     const Words& words = wordsFor(kind);
-    std::string what = words.what;
+    std::string what = whatHappened(words);
     std::string todo = words.todo ? words.todo : unreadableAdvice(circumstances);
     if (kind == FailureKind::kBackupFailed && circumstances.backupMade) {
         what = "the backup of the original could not be flushed to storage";
