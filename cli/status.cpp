@@ -102,6 +102,10 @@ std::string FormatStatusText(const BindingsInspection& status) {
     text += keptFilesText("copy before undo", status.copiesBeforeUndo);
     text += "temporary file: " + fileText(status.temporaryFile) + "\n";
     text += "backup temporary file: " + fileText(status.backupTemporaryFile) + "\n";
+    // Said only when it is there, as the kept files are.
+    if (status.cleanupOwed.state != FilePresence::kAbsent) {
+        text += "cleanup owed: " + fileText(status.cleanupOwed) + "\n";
+    }
     for (const LegacyProfileReport& profile : status.legacyProfiles) {
         text += "legacy profile " + profile.fileName + ": " + legacyText(profile) + "\n";
     }

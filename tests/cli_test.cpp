@@ -411,6 +411,7 @@ TEST(CliStatus, ReportsLeftoverTemporaryFilesAndLegacyProfiles) {
     TempDir dir;
     WriteBytes(dir / (std::string(kBindingsName) + ".vexlor_tmp"), "{\"half");
     WriteBytes(dir / (std::string(kBackupName) + ".vexlor_tmp"), "x");
+    WriteBytes(dir / (std::string(kBindingsName) + ".vexlor_cleanup"), "");
     WriteBytes(dir / kLegacyBindingsName, "{\"vexlor_patched_v1\": true}");
     WriteBytes(dir / kLegacyProfileName, "{\"vexlor_patched_v1\": false}");
 
@@ -422,6 +423,7 @@ TEST(CliStatus, ReportsLeftoverTemporaryFilesAndLegacyProfiles) {
                          "backup: absent\n"
                          "temporary file: present, 6 bytes\n"
                          "backup temporary file: present, 1 byte\n"
+                         "cleanup owed: present, 0 bytes\n"
                          "legacy profile vrcompositor_bindings_lighthouse_hmd.json: ours "
                          "(vexlor_patched_v1); unpatch leaves it now: it removes legacy profiles "
                          "only after it restores or undoes the bindings file\n"
@@ -453,6 +455,7 @@ TEST(CliStatus, JsonHoldsTheSameFacts) {
     EXPECT_EQ(facts["backup"], json({{"state", "present"}, {"size", kOriginal.size()}}));
     EXPECT_EQ(facts["temporary_file"], json({{"state", "absent"}}));
     EXPECT_EQ(facts["backup_temporary_file"], json({{"state", "absent"}}));
+    EXPECT_FALSE(facts.contains("cleanup_owed")) << "said only when there";
     EXPECT_EQ(facts["legacy_profiles"], json({{kLegacyBindingsName, {{"state", "absent"}}},
                                               {kLegacyProfileName, {{"state", "not_ours"}}}}));
 }

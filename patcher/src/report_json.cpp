@@ -201,6 +201,9 @@ json StatusToJson(const BindingsInspection& status) {
     out["backup"] = fileJson(status.backup);
     out["temporary_file"] = fileJson(status.temporaryFile);
     out["backup_temporary_file"] = fileJson(status.backupTemporaryFile);
+    if (status.cleanupOwed.state != FilePresence::kAbsent) {
+        out["cleanup_owed"] = fileJson(status.cleanupOwed);
+    }
     out["legacy_profiles"] = legacy;
     addOperationJson(status, out);
     addKeptFilesJson("newer_backups", status.newerBackups, out);
