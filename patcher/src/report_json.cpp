@@ -6,36 +6,43 @@
 
 namespace vexlor {
 
+// The words each state is reported by, one table per state.
+NLOHMANN_JSON_SERIALIZE_ENUM(BindingsFileState,
+                             {{BindingsFileState::kMissing, "missing"},
+                              {BindingsFileState::kNotReadable, "not_readable"},
+                              {BindingsFileState::kNotJson, "not_json"},
+                              {BindingsFileState::kEmpty, "empty"},
+                              {BindingsFileState::kNotObject, "not_object"},
+                              {BindingsFileState::kPatched, "patched"},
+                              {BindingsFileState::kPatchedLegacy, "patched_legacy"},
+                              {BindingsFileState::kNotPatched, "not_patched"},
+                              {BindingsFileState::kPatchedMarkerMissing, "patched_marker_missing"}})
+NLOHMANN_JSON_SERIALIZE_ENUM(FilePresence, {{FilePresence::kUnknown, "unknown"},
+                                            {FilePresence::kAbsent, "absent"},
+                                            {FilePresence::kPresent, "present"}})
+NLOHMANN_JSON_SERIALIZE_ENUM(LegacyProfileState, {{LegacyProfileState::kUnknown, "unknown"},
+                                                  {LegacyProfileState::kAbsent, "absent"},
+                                                  {LegacyProfileState::kOurs, "ours"},
+                                                  {LegacyProfileState::kNotOurs, "not_ours"}})
+NLOHMANN_JSON_SERIALIZE_ENUM(DirectoryState, {{DirectoryState::kUnknown, "unknown"},
+                                              {DirectoryState::kDirectory, "directory"},
+                                              {DirectoryState::kMissing, "missing"},
+                                              {DirectoryState::kNotDirectory, "not_directory"}})
+NLOHMANN_JSON_SERIALIZE_ENUM(PatchDecision, {{PatchDecision::kWouldFail, "would_fail"},
+                                             {PatchDecision::kPatch, "patch"},
+                                             {PatchDecision::kAlreadyPatched, "already_patched"}})
+NLOHMANN_JSON_SERIALIZE_ENUM(UnpatchDecision, {{UnpatchDecision::kWouldFail, "would_fail"},
+                                               {UnpatchDecision::kRestore, "restore"},
+                                               {UnpatchDecision::kUndoInPlace, "undo_in_place"},
+                                               {UnpatchDecision::kLeaveAlone, "leave_alone"},
+                                               {UnpatchDecision::kNothingToDo, "nothing_to_do"}})
+
 namespace {
 
 using json = nlohmann::json;
 
-const char* bindingsStateKey(BindingsFileState state) {
-    switch (state) {
-        case BindingsFileState::kMissing:
-            return "missing";
-        case BindingsFileState::kNotReadable:
-            return "not_readable";
-        case BindingsFileState::kNotJson:
-            return "not_json";
-        case BindingsFileState::kEmpty:
-            return "empty";
-        case BindingsFileState::kNotObject:
-            return "not_object";
-        case BindingsFileState::kPatched:
-            return "patched";
-        case BindingsFileState::kPatchedLegacy:
-            return "patched_legacy";
-        case BindingsFileState::kNotPatched:
-            return "not_patched";
-        case BindingsFileState::kPatchedMarkerMissing:
-            return "patched_marker_missing";
-    }
-    return "unknown";
-}
-
 json bindingsJson(const BindingsFileReport& fact) {
-    json out = {{"state", bindingsStateKey(fact.state)}};
+    json out = {{"state", fact.state}};
     switch (fact.state) {
         case BindingsFileState::kNotReadable:
         case BindingsFileState::kNotJson:
@@ -59,20 +66,8 @@ json bindingsJson(const BindingsFileReport& fact) {
     return out;
 }
 
-const char* presenceKey(FilePresence state) {
-    switch (state) {
-        case FilePresence::kAbsent:
-            return "absent";
-        case FilePresence::kPresent:
-            return "present";
-        case FilePresence::kUnknown:
-            return "unknown";
-    }
-    return "unknown";
-}
-
 json fileJson(const FileReport& fact) {
-    json out = {{"state", presenceKey(fact.state)}};
+    json out = {{"state", fact.state}};
     if (fact.size) {
         out["size"] = *fact.size;
     }
@@ -82,22 +77,8 @@ json fileJson(const FileReport& fact) {
     return out;
 }
 
-const char* legacyKey(LegacyProfileState state) {
-    switch (state) {
-        case LegacyProfileState::kAbsent:
-            return "absent";
-        case LegacyProfileState::kOurs:
-            return "ours";
-        case LegacyProfileState::kNotOurs:
-            return "not_ours";
-        case LegacyProfileState::kUnknown:
-            return "unknown";
-    }
-    return "unknown";
-}
-
 json legacyJson(const LegacyProfileReport& fact) {
-    json out = {{"state", legacyKey(fact.state)}};
+    json out = {{"state", fact.state}};
     if (!fact.marker.empty()) {
         out["marker"] = fact.marker;
     }
@@ -108,20 +89,6 @@ json legacyJson(const LegacyProfileReport& fact) {
         out["removed_by_unpatch"] = fact.removedByUnpatch;
     }
     return out;
-}
-
-const char* directoryStateKey(DirectoryState state) {
-    switch (state) {
-        case DirectoryState::kDirectory:
-            return "directory";
-        case DirectoryState::kMissing:
-            return "missing";
-        case DirectoryState::kNotDirectory:
-            return "not_directory";
-        case DirectoryState::kUnknown:
-            break;
-    }
-    return "unknown";
 }
 
 void addKeptFilesJson(const char* key, const std::vector<KeptFileReport>& kept, json& out) {
@@ -140,36 +107,8 @@ void addOperationJson(const BindingsInspection& status, json& out) {
     }
 }
 
-const char* patchDecisionKey(PatchDecision decision) {
-    switch (decision) {
-        case PatchDecision::kPatch:
-            return "patch";
-        case PatchDecision::kAlreadyPatched:
-            return "already_patched";
-        case PatchDecision::kWouldFail:
-            break;
-    }
-    return "would_fail";
-}
-
-const char* unpatchDecisionKey(UnpatchDecision decision) {
-    switch (decision) {
-        case UnpatchDecision::kRestore:
-            return "restore";
-        case UnpatchDecision::kUndoInPlace:
-            return "undo_in_place";
-        case UnpatchDecision::kLeaveAlone:
-            return "leave_alone";
-        case UnpatchDecision::kNothingToDo:
-            return "nothing_to_do";
-        case UnpatchDecision::kWouldFail:
-            break;
-    }
-    return "would_fail";
-}
-
 // The keys every plan has, whatever its decision, so that a reader never tests for them.
-json planJson(const char* operation, const char* decision, FailureKind failure,
+json planJson(const char* operation, const json& decision, FailureKind failure,
               const std::string& detail, const std::string& bindingsFile,
               const std::vector<std::string>& warnings) {
     return {{"format_version", 1},  {"operation", operation},
@@ -184,7 +123,7 @@ json StatusToJson(const BindingsInspection& status) {
     json out = {
         {"format_version", 1},
         {"directory", status.directory},
-        {"directory_state", directoryStateKey(status.directoryState)},
+        {"directory_state", status.directoryState},
     };
     if (status.directoryState != DirectoryState::kDirectory) {
         // Nothing in it was examined: a script still learns why there is no more to say.
@@ -212,8 +151,8 @@ json StatusToJson(const BindingsInspection& status) {
 }
 
 json PatchPlanToJson(const PatchPlan& plan) {
-    json out = planJson("patch", patchDecisionKey(plan.decision), plan.failure, plan.detail,
-                        plan.bindingsFile, plan.warnings);
+    json out = planJson("patch", plan.decision, plan.failure, plan.detail, plan.bindingsFile,
+                        plan.warnings);
     out["backup_to_make"] = plan.backupToMake;
     out["backup_kept"] = plan.backupKept;
     out["marker_missing"] = plan.markerMissing;
@@ -224,8 +163,8 @@ json PatchPlanToJson(const PatchPlan& plan) {
 }
 
 json UnpatchPlanToJson(const UnpatchPlan& plan) {
-    json out = planJson("unpatch", unpatchDecisionKey(plan.decision), plan.failure, plan.detail,
-                        plan.bindingsFile, plan.warnings);
+    json out = planJson("unpatch", plan.decision, plan.failure, plan.detail, plan.bindingsFile,
+                        plan.warnings);
     out["backup"] = plan.backup;
     out["older_backups"] = plan.olderBackups;
     out["backup_marker"] = plan.backupMarker;
