@@ -87,24 +87,28 @@ void planWarnings(const std::vector<std::string>& warnings, const Logger& log) {
     }
 }
 
+// A plan as the user asked for it: its failure, or its warnings and then what it would do.
+template <typename Plan, typename Describe, typename ToJson>
+FailureKind showPlan(const Plan& plan, bool wouldFail, const Invocation& invocation,
+                     const Logger& log, std::ostream& out, Describe describe, ToJson toJson) {
+    if (wouldFail) {
+        return planFailure(plan.failure, plan.detail, log);
+    }
+    planWarnings(plan.warnings, log);
+    out << (invocation.json ? JsonText(toJson(plan)) + "\n" : describe(plan));
+    return FailureKind::kNone;
+}
+
 FailureKind dryRun(const Invocation& invocation, const std::filesystem::path& dir,
                    const Logger& log, std::ostream& out) {
     if (invocation.command == Command::kPatch) {
         const PatchPlan plan = PlanPatchGenericHmdBindingsFile(dir);
-        if (plan.decision == PatchDecision::kWouldFail) {
-            return planFailure(plan.failure, plan.detail, log);
-        }
-        planWarnings(plan.warnings, log);
-        out << (invocation.json ? JsonText(PatchPlanToJson(plan)) + "\n" : DescribePatchPlan(plan));
-        return FailureKind::kNone;
+        return showPlan(plan, plan.decision == PatchDecision::kWouldFail, invocation, log, out,
+                        DescribePatchPlan, PatchPlanToJson);
     }
     const UnpatchPlan plan = PlanUnpatchGenericHmdBindingsFile(dir);
-    if (plan.decision == UnpatchDecision::kWouldFail) {
-        return planFailure(plan.failure, plan.detail, log);
-    }
-    planWarnings(plan.warnings, log);
-    out << (invocation.json ? JsonText(UnpatchPlanToJson(plan)) + "\n" : DescribeUnpatchPlan(plan));
-    return FailureKind::kNone;
+    return showPlan(plan, plan.decision == UnpatchDecision::kWouldFail, invocation, log, out,
+                    DescribeUnpatchPlan, UnpatchPlanToJson);
 }
 
 Operation operationOf(const Invocation& invocation) {
