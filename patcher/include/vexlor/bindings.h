@@ -293,8 +293,8 @@ struct BindingsInspection {
     std::vector<KeptFileReport> newerBackups;
     // "<bindings file><kBeforeUndoSuffix>" and its generations, those present, oldest first.
     std::vector<KeptFileReport> copiesBeforeUndo;
-    FileReport temporaryFile;                         // "<bindings file><kTempSuffix>"
-    FileReport backupTemporaryFile;                   // "<backup><kTempSuffix>"
+    FileReport temporaryFile;        // "<bindings file><kTempSuffix>"
+    FileReport backupTemporaryFile;  // "<backup><kTempSuffix>"
     // "<bindings file><kCleanupOwedSuffix>": an undo cut short still owes the removal of the
     // legacy profiles, which the next unpatch carries out.
     FileReport cleanupOwed;
