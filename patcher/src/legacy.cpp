@@ -46,6 +46,7 @@ Cleaned cleanupCandidate(const fs::path& candidate, const OperationLog& log) {
                 platform::ErrorText(removeError).c_str());
         return Cleaned::kLeftOurs;
     }
+    log.Removed(candidate);
     log.Say("removed %s\n", text.c_str());
     return Cleaned::kRemoved;
 }
@@ -103,7 +104,12 @@ bool HasOwnLegacyProfile(const fs::path& bindingsDir, const std::string& control
 bool CleanupLegacyProfiles(const fs::path& bindingsDir, const std::string& controllerType,
                            Logger sink) {
     // The cleanup is the last step of an unpatch, and speaks as the unpatch.
-    const OperationLog log("unpatch", std::move(sink));
+    return CleanupLegacyProfiles(bindingsDir, controllerType,
+                                 OperationLog("unpatch", std::move(sink)));
+}
+
+bool CleanupLegacyProfiles(const fs::path& bindingsDir, const std::string& controllerType,
+                           const OperationLog& log) {
     const auto candidates = LegacyProfilePaths(bindingsDir, controllerType);
     bool removedAny = false;
     bool complete = true;

@@ -51,6 +51,10 @@ bool HasOwnLegacyProfile(const std::filesystem::path& bindingsDir,
 bool CleanupLegacyProfiles(const std::filesystem::path& bindingsDir,
                            const std::string& controllerType, Logger log);
 
+// The same, speaking as `log`'s operation and recording what it removes.
+bool CleanupLegacyProfiles(const std::filesystem::path& bindingsDir,
+                           const std::string& controllerType, const OperationLog& log);
+
 }  // namespace vexlor
 
 #endif  // VEXLOR_LEGACY_H_

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <utility>
 
+#include "platform/platform.h"
 #include "vexlor/support/utf8.h"
 
 namespace vexlor {
@@ -97,6 +98,36 @@ std::string_view OperationLog::WithoutTag(std::string_view line) {
         line.remove_prefix(end + kTagEnd.size());
     }
     return line;
+}
+
+OperationLog OperationLog::Recording(OperationRecord* record) const {
+    OperationLog other = *this;
+    other.record_ = record;
+    return other;
+}
+
+void OperationLog::Did(const char* outcome) const {
+    if (record_ != nullptr) {
+        record_->outcome = outcome;
+    }
+}
+
+void OperationLog::Wrote(const std::filesystem::path& file) const {
+    if (record_ == nullptr) {
+        return;
+    }
+    // A file written again by a later attempt of the same run is one file written.
+    const std::string shown = platform::DisplayPath(file);
+    if (std::find(record_->written.begin(), record_->written.end(), shown) ==
+        record_->written.end()) {
+        record_->written.push_back(shown);
+    }
+}
+
+void OperationLog::Removed(const std::filesystem::path& file) const {
+    if (record_ != nullptr) {
+        record_->removed.push_back(platform::DisplayPath(file));
+    }
 }
 
 OperationLog OperationLog::To(Logger sink) const {

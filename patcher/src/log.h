@@ -2,8 +2,10 @@
 #ifndef VEXLOR_LOG_H_
 #define VEXLOR_LOG_H_
 
+#include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "failure.h"
 #include "vexlor/bindings.h"
@@ -31,6 +33,14 @@ std::string Format(const char* format, ...) VEXLOR_PRINTF_LIKE(1, 2);
 // steps, and the last thing they say is why it would stop.
 Logger KeepLastMessage(std::string& last);
 
+// What an operation did, recorded as it does it, for a caller who is handed a result: a word
+// for the outcome and the files, as displayed paths, in the order it wrote or removed them.
+struct OperationRecord {
+    std::string outcome;
+    std::vector<std::string> written;
+    std::vector<std::string> removed;
+};
+
 // The lines of one operation, each under its tag: "Vexlor[patch]: ". This is the one place
 // the tag is spelled.
 class OperationLog {
@@ -52,11 +62,21 @@ class OperationLog {
     // The same operation's lines, sent to `sink` instead.
     OperationLog To(Logger sink) const;
 
+    // The same operation's lines, with what it does kept in `record` (may be null: nothing
+    // is kept).
+    OperationLog Recording(OperationRecord* record) const;
+
+    // For the record: how the operation ended, and a file it wrote or removed.
+    void Did(const char* outcome) const;
+    void Wrote(const std::filesystem::path& file) const;
+    void Removed(const std::filesystem::path& file) const;
+
     const Logger& sink() const { return sink_; }
 
   private:
     std::string tag_;
     Logger sink_;
+    OperationRecord* record_ = nullptr;
 };
 
 }  // namespace vexlor

@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "log.h"
+#include "operations.h"
 #include "platform/platform.h"
 #include "vexlor/bindings.h"
 
@@ -14,58 +15,6 @@ namespace vexlor {
 namespace {
 
 namespace fs = std::filesystem;
-
-void addIfNamed(const std::string& path, std::vector<std::string>& files) {
-    if (!path.empty()) {
-        files.push_back(path);
-    }
-}
-
-// The plan the operation is about to follow. The operation decides again under its lock, so a
-// change by someone else in between is reported as planned here, a window a caller who needs
-// more reads the status afterwards to close.
-void expectPatch(const fs::path& dir, OperationResult& result) {
-    const PatchPlan plan = PlanPatchGenericHmdBindingsFile(dir);
-    if (plan.decision == PatchDecision::kAlreadyPatched) {
-        result.outcome = "already_patched";
-        return;
-    }
-    result.outcome = "patched";
-    if (plan.decision == PatchDecision::kPatch) {
-        addIfNamed(plan.backupToMake, result.filesWritten);
-        addIfNamed(plan.bindingsFile, result.filesWritten);
-    }
-}
-
-const char* unpatchOutcome(UnpatchDecision decision) {
-    switch (decision) {
-        case UnpatchDecision::kRestore:
-            return "restored";
-        case UnpatchDecision::kUndoInPlace:
-            return "undone_in_place";
-        case UnpatchDecision::kLeaveAlone:
-            return "left_alone";
-        case UnpatchDecision::kNothingToDo:
-            return "nothing_to_do";
-        case UnpatchDecision::kWouldFail:
-            break;
-    }
-    return "unpatched";
-}
-
-void expectUnpatch(const fs::path& dir, OperationResult& result) {
-    const UnpatchPlan plan = PlanUnpatchGenericHmdBindingsFile(dir);
-    result.outcome = unpatchOutcome(plan.decision);
-    if (plan.decision != UnpatchDecision::kRestore &&
-        plan.decision != UnpatchDecision::kUndoInPlace) {
-        return;
-    }
-    addIfNamed(plan.copyBeforeUndo, result.filesWritten);
-    addIfNamed(plan.bindingsFile, result.filesWritten);
-    for (const std::string& name : plan.removedLegacyProfiles) {
-        result.filesRemoved.push_back(platform::DisplayPath(dir / fs::u8path(name)));
-    }
-}
 
 // With nobody listening, the last message goes into the failure sentence.
 Logger keepingUnshown(Logger log, std::string& unshown) {
@@ -120,13 +69,11 @@ OperationResult RunOperation(Operation operation, const fs::path& bindingsDir, L
     const int backupsBefore = BackupsPresent(bindingsDir);
     std::string unshown;
     const Logger logger = keepingUnshown(std::move(log), unshown);
-    if (operation == Operation::kPatch) {
-        expectPatch(bindingsDir, result);
-        PatchGenericHmdBindingsFile(bindingsDir, logger, result.failure, control);
-    } else {
-        expectUnpatch(bindingsDir, result);
-        UnpatchGenericHmdBindingsFile(bindingsDir, logger, result.failure, control);
-    }
+    OperationRecord record;
+    result.failure = RunRecorded(operation, bindingsDir, logger, control, record);
+    result.outcome = std::move(record.outcome);
+    result.filesWritten = std::move(record.written);
+    result.filesRemoved = std::move(record.removed);
     if (result.failure != FailureKind::kNone) {
         failed(bindingsDir, backupsBefore, std::move(unshown), result);
     }

@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "operations.h"
+
 #include "dir_lock.h"
 #include "failure.h"
 #include "file_ops.h"
@@ -49,9 +51,9 @@ bool mayBeMidWrite(FailureKind kind, const std::filesystem::path& dir) {
     return false;
 }
 
-using Operation = Status (*)(const std::filesystem::path&, const OperationLog&);
+using OperationStep = Status (*)(const std::filesystem::path&, const OperationLog&);
 
-Status untilSettled(Operation operation, const std::filesystem::path& dir,
+Status untilSettled(OperationStep operation, const std::filesystem::path& dir,
                     const OperationLog& log) {
     for (int retry = 0;; ++retry) {
         std::vector<std::string> messages;
@@ -73,9 +75,10 @@ Status untilSettled(Operation operation, const std::filesystem::path& dir,
 // Every form of patch and unpatch comes here: the lock, waited for as `control` says, then
 // the operation, run again while its file may be caught mid-write; its failure logged last.
 FailureKind underLock(const std::filesystem::path& bindingsDir, const char* operationName,
-                      Logger sink, const OperationControl& control, Operation operation) {
+                      Logger sink, const OperationControl& control, OperationStep operation,
+                      OperationRecord* record = nullptr) {
     const AbandonScope wish(control.abandon);
-    const OperationLog log(operationName, std::move(sink));
+    const OperationLog log = OperationLog(operationName, std::move(sink)).Recording(record);
     platform::DirectoryLock lock;
     Status status = LockForWriting(bindingsDir, log, lock, control.lockWait);
     if (status.ok()) {
@@ -86,6 +89,15 @@ FailureKind underLock(const std::filesystem::path& bindingsDir, const char* oper
 }
 
 }  // namespace
+
+FailureKind RunRecorded(vexlor::Operation operation, const std::filesystem::path& bindingsDir,
+                        Logger log, const OperationControl& control, OperationRecord& record) {
+    return operation == vexlor::Operation::kPatch
+               ? underLock(bindingsDir, "patch", std::move(log), control, PatchBindingsDirectory,
+                           &record)
+               : underLock(bindingsDir, "unpatch", std::move(log), control,
+                           UnpatchBindingsDirectory, &record);
+}
 
 bool AtomicWriteJson(const std::filesystem::path& target, const nlohmann::json& j, Logger log) {
     const OperationLog op("patch", std::move(log));

@@ -79,6 +79,7 @@ Status applyBackup(const BackupStep& step, const fs::path& model, const std::str
         !kept.ok()) {
         return kept.Prefixed("backup write failed: ");
     }
+    log.Wrote(step.make);
     const std::string made = platform::DisplayPath(step.make);
     if (step.kept.empty()) {
         log.Say("backed up original to %s\n", made.c_str());
@@ -188,6 +189,7 @@ Status patchOnce(const fs::path& dir, const OperationLog& log) {
     }
     if (p.alreadyPatched) {
         log.Say("generic_hmd bindings already patched\n");
+        log.Did("already_patched");
         return {};
     }
     if (const std::string otherNames = OtherNamesWarning(p.target, log); !otherNames.empty()) {
@@ -215,6 +217,8 @@ Status patchOnce(const fs::path& dir, const OperationLog& log) {
     if (Status reported = ReportWriteBack(written, p.target, log); !reported.ok()) {
         return reported;
     }
+    log.Wrote(file);
+    log.Did("patched");
     log.Say("patched %s\n", fileText.c_str());
     return {};
 }

@@ -75,7 +75,7 @@ void withdrawCleanupNote(const Files& f, bool noted) {
 
 // The note goes once nothing of ours can be left; otherwise the next unpatch tries again.
 void cleanUp(const Files& f, const OperationLog& log) {
-    if (!CleanupLegacyProfiles(f.dir, kLegacyControllerType, log.sink())) {
+    if (!CleanupLegacyProfiles(f.dir, kLegacyControllerType, log)) {
         return;
     }
     const fs::path note = cleanupNote(f);
@@ -94,6 +94,8 @@ Status writeUndo(const Files& f, const ContentProducer& content, const std::stri
     Status status = ReportWriteBack(written, f.target, log);
     if (!status.ok()) {
         withdrawCleanupNote(f, noted);
+    } else {
+        log.Wrote(f.file);
     }
     return status;
 }
@@ -145,6 +147,7 @@ Status undoInPlace(const Files& f, json doc, json original, const std::string* o
 
 // Says what a restore did: the file back from the backup, with what it could not keep.
 void reportRestored(const Files& f, const ReplaceResult& restored, const OperationLog& log) {
+    log.Wrote(f.file);
     const std::string fileText = platform::DisplayPath(f.file);
     log.Say("restored %s from %s\n", fileText.c_str(), platform::DisplayPath(f.backup).c_str());
     WarnOfDroppedAttributes(restored.dropped, f.file, log);
@@ -390,6 +393,9 @@ Status keepCopyBeforeUndo(const Reading& r, const OperationLog& log) {
     Status kept = decideCopy(r.files, r.current, copy, existing);
     if (kept.ok() && !existing) {
         kept = KeepFile(copy, r.current, r.files.target, FailureKind::kCopyFailed, log);
+        if (kept.ok()) {
+            log.Wrote(copy);
+        }
     }
     if (!kept.ok()) {
         return copyFailed(r.files, kept);
@@ -453,6 +459,22 @@ Status carryOut(Reading& r, const OperationLog& log) {
     return {};
 }
 
+// The word a result gives each way an unpatch can end well.
+const char* outcomeWord(UnpatchDecision decision) {
+    switch (decision) {
+        case UnpatchDecision::kRestore:
+            return "restored";
+        case UnpatchDecision::kUndoInPlace:
+            return "undone_in_place";
+        case UnpatchDecision::kLeaveAlone:
+            return "left_alone";
+        case UnpatchDecision::kNothingToDo:
+        case UnpatchDecision::kWouldFail:
+            break;
+    }
+    return "nothing_to_do";
+}
+
 Status unpatchOnce(const Files& f, const OperationLog& log) {
     Reading r;
     r.files = f;
@@ -462,6 +484,7 @@ Status unpatchOnce(const Files& f, const OperationLog& log) {
     if (Status done = carryOut(r, log); !done.ok()) {
         return done;
     }
+    log.Did(outcomeWord(r.decision));
     // A cleanup an interrupted undo still owes is done after a file left alone, too.
     if (r.decision == UnpatchDecision::kRestore || r.decision == UnpatchDecision::kUndoInPlace ||
         (r.decision == UnpatchDecision::kLeaveAlone && cleanupOwed(f))) {

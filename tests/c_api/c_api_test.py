@@ -8,19 +8,31 @@ import json
 import os
 import pathlib
 import re
+import shutil
 import subprocess
 import sys
 import tempfile
 
 LIBRARY, C_PROGRAM, TOOL, LOCK_HOLDER = sys.argv[1:5]
-HEADER = pathlib.Path(__file__).parents[2] / "patcher/include/vexlor/bindings_c.h"
+HEADER = pathlib.Path(sys.argv[5]) if len(sys.argv) > 5 else \
+    pathlib.Path(__file__).parents[2] / "patcher/include/vexlor/bindings_c.h"
 BINDINGS = "vrcompositor_bindings_generic_hmd.json"
 ORIGINAL = b'{"bindings": {}, "keep": 1}'
 
-# Root writes where a read-only file forbids it: the checks run as nobody.
+# Root writes where a read-only file forbids it: the checks run as nobody, from copies in a
+# directory nobody may read, since the tree itself may sit where only root can.
 if os.geteuid() == 0:
-    os.execv("/usr/bin/setpriv", ["setpriv", "--reuid=nobody", "--regid=nogroup",
-                                  "--clear-groups", sys.executable] + sys.argv)
+    with tempfile.TemporaryDirectory(prefix="vexlor_c_api_") as stage:
+        os.chmod(stage, 0o755)
+        staged = [shutil.copy2(path, stage)
+                  for path in (__file__, LIBRARY, C_PROGRAM, TOOL, LOCK_HOLDER, HEADER)]
+        # The C program finds the library by its soname.
+        soname = re.search(rb"(libvexlor-bindings\.so\.\d+)", pathlib.Path(LIBRARY).read_bytes())
+        shutil.copy2(LIBRARY, os.path.join(stage, soname.group(1).decode()))
+        checks = subprocess.run(["/usr/bin/setpriv", "--reuid=nobody", "--regid=nogroup",
+                                 "--clear-groups", sys.executable] + staged,
+                                env=dict(os.environ, LD_LIBRARY_PATH=stage), timeout=50)
+    sys.exit(checks.returncode)
 
 lib = ctypes.CDLL(LIBRARY)
 LOG = ctypes.CFUNCTYPE(None, ctypes.c_void_p, ctypes.c_char_p)

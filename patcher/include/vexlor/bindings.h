@@ -387,8 +387,9 @@ OperationResult DirectoryFailure(Operation operation, const BindingsInspection& 
 
 // Runs the operation as the two-argument forms do, waiting and stopping as `control` says,
 // after the check DirectoryFailure reports.
-// What was done is found by planning right before the run; with an empty `log` the last
-// message the operation would have logged goes into the failure sentence instead.
+// What was done is recorded by the operation as it does it, under its lock; with an empty
+// `log` the last message the operation would have logged goes into the failure sentence
+// instead.
 OperationResult RunOperation(Operation operation, const std::filesystem::path& bindingsDir,
                              Logger log, const OperationControl& control);
 nlohmann::json OperationResultToJson(const OperationResult& result);
