@@ -28,6 +28,17 @@ set(vexlor_cross_include ${CMAKE_BINARY_DIR}/cross-include)
 file(MAKE_DIRECTORY ${vexlor_cross_include})
 file(CREATE_LINK ${vexlor_nlohmann_source} ${vexlor_cross_include}/nlohmann SYMBOLIC)
 
+# xxhash, used header-only, gets a directory of its own holding a link to Debian's header.
+set(vexlor_xxhash_header /usr/include/xxhash.h)
+if(NOT EXISTS ${vexlor_xxhash_header})
+  message(FATAL_ERROR "${vexlor_xxhash_header} not found; install libxxhash-dev (scripts/setup.sh)")
+endif()
+set(vexlor_xxhash_include ${CMAKE_BINARY_DIR}/cross-include-xxhash)
+file(MAKE_DIRECTORY ${vexlor_xxhash_include})
+file(CREATE_LINK ${vexlor_xxhash_header} ${vexlor_xxhash_include}/xxhash.h SYMBOLIC)
+add_library(vexlor_xxhash INTERFACE IMPORTED)
+set_target_properties(vexlor_xxhash PROPERTIES INTERFACE_INCLUDE_DIRECTORIES ${vexlor_xxhash_include})
+
 add_library(nlohmann_json::nlohmann_json INTERFACE IMPORTED)
 set_target_properties(nlohmann_json::nlohmann_json PROPERTIES
   INTERFACE_INCLUDE_DIRECTORIES ${vexlor_cross_include})

@@ -4,7 +4,7 @@
 #   scripts/setup.sh --minimal   only what building the driver and the tool needs
 set -euo pipefail
 
-minimal_packages=(g++ cmake ninja-build nlohmann-json3-dev)
+minimal_packages=(g++ cmake ninja-build nlohmann-json3-dev libxxhash-dev)
 test_packages=(
   build-essential pkg-config git
   libgtest-dev googletest libbenchmark-dev

@@ -24,10 +24,12 @@ std::string Shell(const std::string& command) {
 }
 
 // Owner, group, mode, ACL and extended attributes, as stat, getfacl and getfattr print them.
+// Who may use `file`, and its extended attributes but the note a backup carries of its patch.
 std::string AccessPicture(const fs::path& file) {
     const std::string name = "'" + file.string() + "'";
     return Shell("stat -c '%U:%G %a' " + name + " && getfacl -cp " + name +
-                 " && getfattr -d --absolute-names " + name + " | tail -n +2");
+                 " && getfattr -d --absolute-names " + name +
+                 " | grep -v -e '^# file' -e '^$' -e '^user.vexlor.note='");
 }
 
 // The tool as root, or with `groups` as nobody, the files' owner.
@@ -84,7 +86,12 @@ TEST(CliAccess, PatchAndUnpatchKeepWhoMayUseTheFileOrChangeNothing) {
                 << patched.err;
             continue;
         }
-        EXPECT_EQ(AccessPicture(fs::path(file.string() + ".vexlor_backup")), before) << c.what;
+        const fs::path backup = file.string() + ".vexlor_backup";
+        EXPECT_EQ(AccessPicture(backup), before) << c.what;
+        const std::string note =
+            Shell("getfattr --absolute-names --only-values -n user.vexlor.note '" +
+                  backup.string() + "'");
+        EXPECT_EQ(note.rfind("vexlor_patched_v2 ", 0), 0u) << c.what << note;
         const ProcessResult unpatched = ToolAs(c.groups, {"unpatch", dir.path().string()});
         EXPECT_EQ(unpatched.exitCode, 0) << c.what << unpatched.err;
         EXPECT_EQ(ReadBytes(file), kOriginal) << c.what;

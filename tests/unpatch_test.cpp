@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include "bindings_fixtures.h"
+#include "digest.h"
 #include "os_traps.h"
+#include "platform/platform.h"
 #include "test_support.h"
 #include "vexlor/bindings.h"
 
@@ -369,6 +371,43 @@ TEST(UnpatchLogger, EmptyLoggerGivesTheSameResults) {
     EXPECT_TRUE(UnpatchGenericHmdBindingsFile(d.path(), Logger{}));
     EXPECT_EQ(ReadBytes(d.file), kFixtureBytes);
     EXPECT_EQ(d.entries(), std::vector<std::string>{NameOf(d.file)});
+}
+
+// The note a backup carries of its patch only saves work: whatever became of it, the file comes
+// back from the backup while it is the backup's patch, and an edit made since is kept. A note
+// that would take the edited file for the patch, but is of another backup or another patch,
+// must not be believed.
+TEST(UnpatchNote, DecidesAsTheFileDoesWhateverBecameOfTheNote) {
+    const std::string edited =
+        "{\"user_setting\": 1," + kPatchedFixtureBytes.substr(kPatchedFixtureBytes.find('{') + 1);
+    const std::string ofEdited = BackupNote(kFixtureBytes.size(), DigestOf(edited));
+    std::string ofAnotherPatch = ofEdited;
+    ofAnotherPatch.replace(0, std::string(kMarkerKey).size(), kLegacyMarkerKey);
+    const std::string notes[] = {
+        "",  // as the patch left it
+        " ",
+        "vexlor_patched_v2 16 1640 not-a-digest\n",
+        BackupNote(kFixtureBytes.size() + 1, DigestOf(edited)),
+        ofAnotherPatch,
+    };
+    for (const std::string& note : notes) {
+        for (const bool edit : {false, true}) {
+            UnpatchDir d;
+            d.patchFixture();
+            ASSERT_EQ(ReadBytes(d.file), kPatchedFixtureBytes);
+            if (!note.empty()) {
+                platform::WriteFileNote(d.backup, note);
+            }
+            if (edit) {
+                WriteBytes(d.file, edited);
+            }
+            ASSERT_TRUE(d.unpatch()) << note;
+            const std::string after = ReadBytes(d.file);
+            EXPECT_EQ(after == kFixtureBytes, !edit) << note << after;
+            EXPECT_EQ(after.find("user_setting") != std::string::npos, edit) << note << after;
+            EXPECT_EQ(after.find(kMarkerKey), std::string::npos) << note << after;
+        }
+    }
 }
 
 }  // namespace

@@ -10,11 +10,18 @@ namespace vexlor {
 namespace {
 
 // Whether `target` still holds exactly `readBytes`; a read that fails says nothing about
-// that, and its error is returned instead.
+// that, and its error is returned instead. The file is compared as it is read, never held.
 std::error_code stillHolds(const fs::path& target, const std::string& readBytes, bool& same) {
-    std::string now;
-    const std::error_code ec = platform::ReadWholeFile(target, kMaxFileBytes, now);
-    same = !ec && now == readBytes;
+    std::size_t compared = 0;
+    bool differs = false;
+    const std::error_code ec =
+        platform::ReadFileInPieces(target, kMaxFileBytes, [&](std::string_view piece, std::size_t) {
+            differs = piece.size() > readBytes.size() - compared ||
+                      readBytes.compare(compared, piece.size(), piece) != 0;
+            compared += piece.size();
+            return !differs;
+        });
+    same = !ec && !differs && compared == readBytes.size();
     return ec;
 }
 

@@ -75,8 +75,24 @@ Status NextGeneration(const fs::path& first, const Generations& found, FailureKi
     return {};
 }
 
+namespace {
+
+// The note goes on the complete file before it is moved into place, so that the kept file
+// never stands without the note it was made with. It only saves later work: a file system that
+// keeps no notes goes without, and any other failure is said and changes nothing else.
+void writeNote(const fs::path& temp, const fs::path& path, std::string_view note,
+               const OperationLog& log) {
+    const std::error_code ec = platform::WriteFileNote(temp, note);
+    if (ec && ec != std::errc::not_supported && ec != std::errc::operation_not_supported) {
+        log.Say("could not keep a note of what the patch wrote with %s: %s\n",
+                platform::DisplayPath(path).c_str(), platform::ErrorText(ec).c_str());
+    }
+}
+
+}  // namespace
+
 Status KeepFile(const fs::path& path, const std::string& bytes, const fs::path& model,
-                FailureKind failed, const OperationLog& log) {
+                FailureKind failed, const OperationLog& log, std::string_view note) {
     const fs::path temp = SiblingPath(path, kTempSuffix);
     if (std::error_code ec = platform::RemoveStaleEntry(temp)) {
         return Status::FromSystem(ec, FailureKind::kDirectoryNotWritable, failed,
@@ -89,6 +105,9 @@ Status KeepFile(const fs::path& path, const std::string& bytes, const fs::path& 
     if (ec && !carried.refusedAccess.empty()) {
         platform::RemoveFile(temp);
         return AccessNotCarried(carried, ec);
+    }
+    if (!ec && !note.empty()) {
+        writeNote(temp, path, note, log);
     }
     if (!ec) {
         ec = platform::MoveNoReplace(temp, path);

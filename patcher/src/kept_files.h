@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "failure.h"
@@ -37,9 +38,11 @@ Status NextGeneration(const std::filesystem::path& first, const Generations& fou
 // sibling, flushed, moved by a step that never replaces, and the directory flushed after. The
 // new file takes who may use `model` (permission bits, group, ACL, label), and its other
 // attributes, those it cannot take named in a warning in `log`. A failure is of kind `failed`
-// (or kAccessNotCarried), and leaves `path` either whole or absent.
+// (or kAccessNotCarried), and leaves `path` either whole or absent. A `note` is kept with the
+// new file (platform::WriteFileNote) where the file system allows.
 Status KeepFile(const std::filesystem::path& path, const std::string& bytes,
-                const std::filesystem::path& model, FailureKind failed, const OperationLog& log);
+                const std::filesystem::path& model, FailureKind failed, const OperationLog& log,
+                std::string_view note = {});
 
 // Removes the temporary name an interrupted KeepFile left beside `path`, saying so when it
 // cannot.

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "digest.h"
 #include "dir_lock.h"
 #include "file_ops.h"
 #include "inject.h"
@@ -66,16 +67,17 @@ Status decideBackup(const fs::path& file, const fs::path& dir, const std::string
 
 // The file is replaced only once its original bytes are safe: in a backup already in place,
 // or in one made now. A backup temporary file an interrupted run left once the backup exists
-// would otherwise stay for good.
+// would otherwise stay for good. A backup made now is of the very bytes just patched, and
+// `note` tells what their patch is.
 Status applyBackup(const BackupStep& step, const fs::path& model, const std::string& bytes,
-                   const OperationLog& log) {
+                   std::string_view note, const OperationLog& log) {
     if (step.make.empty()) {
         if (!step.newest.empty()) {
             ClearKeptFileLeftover(step.newest, log);
         }
         return {};
     }
-    if (Status kept = KeepFile(step.make, bytes, model, FailureKind::kBackupFailed, log);
+    if (Status kept = KeepFile(step.make, bytes, model, FailureKind::kBackupFailed, log, note);
         !kept.ok()) {
         return kept.Prefixed("backup write failed: ");
     }
@@ -205,14 +207,16 @@ Status patchOnce(const fs::path& dir, const OperationLog& log) {
     // The patched file is written before the backup is made: a document that cannot be
     // written (too large, say) is refused without leaving a backup behind, and the file is
     // still replaced only once its original bytes are safe.
-    const ReplaceResult written =
-        ReplaceFileContents(p.target, StreamedJson(p.read.document), &p.read.bytes, [&] {
+    DigestBuilder patched;
+    const ReplaceResult written = ReplaceFileContents(
+        p.target, HashedWhileWritten(StreamedJson(p.read.document), patched), &p.read.bytes, [&] {
             // Written out, the document is let go before the target is read once more for
             // the check before the rename: the two never take memory at the same time.
             p.read.document = nlohmann::json();
             BackupStep step;
             const Status decided = decideBackup(file, dir, p.read.bytes, p.markerMissing, step);
-            return decided.ok() ? applyBackup(step, p.target, p.read.bytes, log) : decided;
+            const std::string note = BackupNote(p.read.bytes.size(), patched.Finish());
+            return decided.ok() ? applyBackup(step, p.target, p.read.bytes, note, log) : decided;
         });
     if (Status reported = ReportWriteBack(written, p.target, log); !reported.ok()) {
         return reported;

@@ -4,6 +4,7 @@
 #include <utility>
 #include <vector>
 
+#include "digest.h"
 #include "dir_lock.h"
 #include "file_ops.h"
 #include "inject.h"
@@ -196,10 +197,16 @@ bool mayHoldMarker(const std::string& bytes) {
            bytes.find(kLegacyMarkerKey) != std::string::npos;
 }
 
-Status readForRestore(const Files& f, std::string& backupBytes, std::string& current) {
+// The backup's bytes, the note kept with it (empty when it has none: the note only saves work)
+// and the file's bytes.
+Status readForRestore(const Files& f, std::string& backupBytes, std::string& backupNote,
+                      std::string& current) {
     fs::path source;
     if (Status resolved = ResolveWriteTarget(f.backup, f.dir, source); !resolved.ok()) {
         return resolved;
+    }
+    if (platform::ReadFileNote(source, backupNote)) {
+        backupNote.clear();
     }
     std::error_code ec = platform::ReadWholeFile(source, kMaxFileBytes, backupBytes);
     std::string cause = platform::ErrorText(ec);
@@ -220,8 +227,9 @@ struct Reading {
     Files files;
     bool hasBackup = false;
     std::string backupBytes;
-    std::string current;  // the bindings file's bytes, as read
-    json original;        // the backup's document, its own patch undone; null without a backup
+    std::string backupNote;  // kept with the backup by the patch that made it, if any
+    std::string current;     // the bindings file's bytes, as read
+    json original;           // the backup's document, its own patch undone; null without a backup
     const char* backupMarker = nullptr;  // the marker the backup itself carries, if any
     json doc;                            // the bindings file's document, for an undo in place
 };
@@ -246,23 +254,41 @@ bool patchedWithoutMarker(const Reading& r, const std::string& fileText, const O
     return true;
 }
 
+// What the note kept with the backup tells of the file: that it is exactly what the patch
+// made of the backup, that it is not, or nothing (no note, or one of another patch or backup).
+enum class NoteSays { kNothing, kPatchOfBackup, kNotPatchOfBackup };
+
+NoteSays whatTheNoteSays(const Reading& r) {
+    ContentDigest patched;
+    if (!ReadBackupNote(r.backupNote, r.backupBytes.size(), patched)) {
+        return NoteSays::kNothing;
+    }
+    const bool same = patched.size == r.current.size() && DigestOf(r.current) == patched;
+    return same ? NoteSays::kPatchOfBackup : NoteSays::kNotPatchOfBackup;
+}
+
+// The backup's bytes come back as they are, and its document is built only when it may carry
+// a patch of its own.
+void restoreBackupBytes(Reading& r) {
+    if (mayHoldMarker(r.backupBytes) && ParseJsonText(r.backupBytes, r.original).ok()) {
+        undoPatchInBackup(r);
+    }
+    r.decision = UnpatchDecision::kRestore;
+}
+
 // With a backup: its bytes come back when the file is still what the patch made of it;
 // otherwise the file changed since, and what changed stays.
 Status chooseWithBackup(Reading& r, const OperationLog& log) {
-    if (Status read = readForRestore(r.files, r.backupBytes, r.current); !read.ok()) {
+    if (Status read = readForRestore(r.files, r.backupBytes, r.backupNote, r.current); !read.ok()) {
         return read;
     }
-    // The file is the backup still: its bytes come back, and its document is built only when
-    // it may carry a patch of its own.
-    if (r.current == r.backupBytes) {
-        if (mayHoldMarker(r.backupBytes) && ParseJsonText(r.backupBytes, r.original).ok()) {
-            undoPatchInBackup(r);
-        }
-        r.decision = UnpatchDecision::kRestore;
+    const NoteSays note = r.current == r.backupBytes ? NoteSays::kNothing : whatTheNoteSays(r);
+    if (r.current == r.backupBytes || note == NoteSays::kPatchOfBackup) {
+        restoreBackupBytes(r);
         return {};
     }
     const Status backupParse = ParseJsonText(r.backupBytes, r.original);
-    if (backupParse.ok() && isPatchOf(r.original, r.current)) {
+    if (backupParse.ok() && note == NoteSays::kNothing && isPatchOf(r.original, r.current)) {
         undoPatchInBackup(r);
         r.decision = UnpatchDecision::kRestore;
         return {};

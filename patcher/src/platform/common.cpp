@@ -12,6 +12,18 @@ fs::path DirectoryOrCurrent(const fs::path& dir) {
 }
 
 // A document already in memory is the one piece its writer hands on.
+std::error_code ReadWholeFile(const fs::path& path, std::size_t maxBytes, std::string& out) {
+    bool first = true;
+    return ReadFileInPieces(path, maxBytes, [&](std::string_view piece, std::size_t openedSize) {
+        if (first) {
+            out.reserve(out.size() + openedSize);  // one allocation, not a growing string's
+            first = false;
+        }
+        out.append(piece);
+        return true;
+    });
+}
+
 std::error_code WriteNewFileDurably(const fs::path& path, std::string_view bytes,
                                     const fs::path& modelFile, CarriedOver* carried) {
     return WriteNewFileDurably(

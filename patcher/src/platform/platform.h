@@ -32,6 +32,16 @@ fs::path DirectoryOrCurrent(const fs::path& dir);
 // blocks, so a FIFO or device planted at `path` cannot hang the caller.
 std::error_code ReadWholeFile(const fs::path& path, std::size_t maxBytes, std::string& out);
 
+// Where the pieces of a file being read go, in order, each with the size the file had when it
+// was opened (0 when it is no regular file), which a caller that keeps them may make room for.
+// Returning false stops the reading early, which is no failure.
+using PieceTaker = std::function<bool(std::string_view piece, std::size_t openedSize)>;
+
+// Reads the file at `path` as ReadWholeFile does, giving it to `take` piece by piece, so that a
+// caller that only looks at the bytes never holds them whole.
+std::error_code ReadFileInPieces(const fs::path& path, std::size_t maxBytes,
+                                 const PieceTaker& take);
+
 // Removes whatever entry stands at `path`, so that a name of ours can be used afresh: a file
 // (read-only too), a link itself (never its target) or an empty directory. A directory that
 // still holds something is refused, and nothing is removed from it. An entry that is already
@@ -70,6 +80,13 @@ using ContentWriter = std::function<std::error_code(const ByteSink& sink)>;
 // An error `content` returns fails the call like a failed write.
 std::error_code WriteNewFileDurably(const fs::path& path, const ContentWriter& content,
                                     const fs::path& modelFile, CarriedOver* carried = nullptr);
+
+// A short note kept with a file outside its bytes (an extended attribute; on Windows, an
+// alternate stream), which a move or rename of the file keeps. A file made with another as its
+// model (WriteNewFileDurably) never takes the model's note. Where the file system keeps no such
+// notes, writing fails, as reading a file that has none does.
+std::error_code WriteFileNote(const fs::path& file, std::string_view note);
+std::error_code ReadFileNote(const fs::path& file, std::string& note);
 
 // Renames `from` over `to`, replacing any file there in one step. Transient refusals by other
 // processes holding `to` open are retried briefly. Success means the rename has taken place;

@@ -99,6 +99,9 @@ bool governsAccess(const std::string& name) {
            name == "security.apparmor";
 }
 
+// The attribute that holds a file's note (WriteFileNote); it belongs to that file alone.
+constexpr const char* kNoteAttribute = "user.vexlor.note";
+
 std::string describeAttribute(const std::string& name) {
     if (name == kAccessAclName) {
         return "its access control list (" + name + ")";
@@ -194,7 +197,7 @@ std::error_code carryAttributes(int fd, const fs::path& model, CarriedOver& carr
         return ec;
     }
     for (const std::string& name : names) {
-        if (name == "system.posix_acl_default") {
+        if (name == "system.posix_acl_default" || name == kNoteAttribute) {
             continue;
         }
         if (std::error_code ec = copyAttribute(fd, model, name)) {
@@ -281,7 +284,8 @@ int openForReading(const fs::path& path) {
 
 }  // namespace
 
-std::error_code ReadWholeFile(const fs::path& path, std::size_t maxBytes, std::string& out) {
+std::error_code ReadFileInPieces(const fs::path& path, std::size_t maxBytes,
+                                 const PieceTaker& take) {
     FileDescriptor fd(openForReading(path));
     if (!fd.valid()) {
         return lastError();
@@ -293,11 +297,12 @@ std::error_code ReadWholeFile(const fs::path& path, std::size_t maxBytes, std::s
     if (S_ISDIR(st.st_mode)) {
         return std::make_error_code(std::errc::is_a_directory);
     }
+    std::size_t openedSize = 0;
     if (S_ISREG(st.st_mode)) {
         if (static_cast<unsigned long long>(st.st_size) > maxBytes) {
             return std::make_error_code(std::errc::file_too_large);
         }
-        out.reserve(static_cast<std::size_t>(st.st_size));
+        openedSize = static_cast<std::size_t>(st.st_size);
     }
     const auto readPiece = [&fd](char* buffer, std::size_t size, std::size_t& got) {
         ssize_t count;
@@ -310,7 +315,24 @@ std::error_code ReadWholeFile(const fs::path& path, std::size_t maxBytes, std::s
         got = static_cast<std::size_t>(count);
         return std::error_code{};
     };
-    return ReadToEnd(readPiece, maxBytes, out);
+    return ReadToEnd(readPiece, maxBytes, openedSize, take);
+}
+
+std::error_code WriteFileNote(const fs::path& file, std::string_view note) {
+    if (::setxattr(file.c_str(), kNoteAttribute, note.data(), note.size(), 0) != 0) {
+        return lastError();
+    }
+    return {};
+}
+
+std::error_code ReadFileNote(const fs::path& file, std::string& note) {
+    char value[256];
+    const ssize_t size = ::getxattr(file.c_str(), kNoteAttribute, value, sizeof value);
+    if (size < 0) {
+        return lastError();
+    }
+    note.assign(value, static_cast<std::size_t>(size));
+    return {};
 }
 
 std::error_code RemoveStaleEntry(const fs::path& path) {

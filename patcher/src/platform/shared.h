@@ -39,12 +39,14 @@ class OwnedHandle {
     Value value_;
 };
 
-// The reading loop of ReadWholeFile: `readPiece(buffer, size, got)` reads up to `size` bytes,
-// `got` 0 at the end. A file may grow while it is read, so the limit holds for what is
-// actually read, whatever size the file had when it was opened.
+// The reading loop of ReadFileInPieces: `readPiece(buffer, size, got)` reads up to `size`
+// bytes, `got` 0 at the end. A file may grow while it is read, so the limit holds for what is
+// actually read, whatever size (`openedSize`) the file had when it was opened.
 template <typename ReadPiece>
-std::error_code ReadToEnd(ReadPiece readPiece, std::size_t maxBytes, std::string& out) {
+std::error_code ReadToEnd(ReadPiece readPiece, std::size_t maxBytes, std::size_t openedSize,
+                          const PieceTaker& take) {
     char chunk[64 * 1024];
+    std::size_t total = 0;
     for (;;) {
         std::size_t got = 0;
         if (std::error_code ec = readPiece(chunk, sizeof chunk, got)) {
@@ -53,10 +55,13 @@ std::error_code ReadToEnd(ReadPiece readPiece, std::size_t maxBytes, std::string
         if (got == 0) {
             return {};
         }
-        if (out.size() + got > maxBytes) {
+        if (total + got > maxBytes) {
             return std::make_error_code(std::errc::file_too_large);
         }
-        out.append(chunk, got);
+        total += got;
+        if (!take(std::string_view(chunk, got), openedSize)) {
+            return {};
+        }
     }
 }
 

@@ -292,7 +292,8 @@ HANDLE openLeavingAccessTime(const fs::path& path) {
 
 }  // namespace
 
-std::error_code ReadWholeFile(const fs::path& path, std::size_t maxBytes, std::string& out) {
+std::error_code ReadFileInPieces(const fs::path& path, std::size_t maxBytes,
+                                 const PieceTaker& take) {
     HANDLE opened = INVALID_HANDLE_VALUE;
     const DWORD openError = retryWhileHeld(
         [&] {
@@ -308,7 +309,6 @@ std::error_code ReadWholeFile(const fs::path& path, std::size_t maxBytes, std::s
     if (std::error_code ec = checkReadableFile(file.get(), maxBytes, expected)) {
         return ec;
     }
-    out.reserve(expected);
     const auto readPiece = [&file](char* buffer, std::size_t size, std::size_t& got) {
         DWORD count = 0;
         if (!::ReadFile(file.get(), buffer, static_cast<DWORD>(size), &count, nullptr)) {
@@ -317,7 +317,63 @@ std::error_code ReadWholeFile(const fs::path& path, std::size_t maxBytes, std::s
         got = count;
         return std::error_code{};
     };
-    return ReadToEnd(readPiece, maxBytes, out);
+    return ReadToEnd(readPiece, maxBytes, expected, take);
+}
+
+// The alternate stream that holds a file's note (WriteFileNote). Streams are not copied when
+// a file is made with another as its model, so a note belongs to its file alone.
+fs::path noteStream(const fs::path& file) {
+    return fs::path(file.native() + L":vexlor.note");
+}
+
+// Whether the volume holding `file` keeps alternate streams. Where it does not (FAT, and
+// emulations that map the name onto a plain file), a stream's name would make a new file.
+std::error_code checkKeepsStreams(const fs::path& file) {
+    Handle handle(::CreateFileW(systemPath(file).c_str(), FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    DWORD flags = 0;
+    if (!handle.valid() || !::GetVolumeInformationByHandleW(handle.get(), nullptr, 0, nullptr,
+                                                            nullptr, &flags, nullptr, 0)) {
+        return lastError();
+    }
+    if ((flags & FILE_NAMED_STREAMS) == 0) {
+        return std::make_error_code(std::errc::not_supported);
+    }
+    return {};
+}
+
+std::error_code WriteFileNote(const fs::path& file, std::string_view note) {
+    if (std::error_code ec = checkKeepsStreams(file)) {
+        return ec;
+    }
+    Handle stream(::CreateFileW(systemPath(noteStream(file)).c_str(), GENERIC_WRITE, 0, nullptr,
+                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!stream.valid()) {
+        return lastError();
+    }
+    if (std::error_code ec = writeAll(stream.get(), note)) {
+        return ec;
+    }
+    return stream.close();
+}
+
+std::error_code ReadFileNote(const fs::path& file, std::string& note) {
+    if (std::error_code ec = checkKeepsStreams(file)) {
+        return ec;
+    }
+    Handle stream(::CreateFileW(systemPath(noteStream(file)).c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!stream.valid()) {
+        return lastError();
+    }
+    char value[256];
+    DWORD size = 0;
+    if (!::ReadFile(stream.get(), value, sizeof value, &size, nullptr)) {
+        return lastError();
+    }
+    note.assign(value, size);
+    return {};
 }
 
 std::error_code RemoveStaleEntry(const fs::path& path) {
