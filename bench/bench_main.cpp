@@ -232,8 +232,18 @@ Contest status(const Case& c, const CaseFiles& op, const CaseFiles& floor) {
             [=, &c] { expectBoth(op, floor, &CaseFiles::bindings, c.patchedBytes); }};
 }
 
+// The backup as users have it: made by the library's own patch, with the note it keeps of
+// what it wrote. The floor's backup is only laid down: it needs no note.
+void backUpByPatch(const Case& c, const CaseFiles& op) {
+    layDown(op.bindings, c.bytes);
+    if (!patch(op)) {
+        throw std::runtime_error("the patch that makes the backup failed");
+    }
+    expectContent(op.backup, c.bytes);
+}
+
 Contest unpatchRestore(const Case& c, const CaseFiles& op, const CaseFiles& floor) {
-    layDown(op.backup, c.bytes);
+    backUpByPatch(c, op);
     layDown(floor.backup, c.bytes);
     return {{[=, &c] { layDown(op.bindings, c.patchedBytes); }, [=] { return unpatch(op); }},
             {[=, &c] { layDown(floor.bindings, c.patchedBytes); },
@@ -253,7 +263,7 @@ Contest unpatchRestore(const Case& c, const CaseFiles& op, const CaseFiles& floo
 // The file changed after the patch and still carries the marker, so the backup may not come
 // back whole: the patch's action sets take the backup's values and the user's change stays.
 Contest unpatchUndo(const Case& c, const CaseFiles& op, const CaseFiles& floor) {
-    layDown(op.backup, c.bytes);
+    backUpByPatch(c, op);
     layDown(floor.backup, c.bytes);
     return {{[=, &c] { layDown(op.bindings, c.changedBytes); }, [=] { return unpatch(op); }},
             {[=, &c] { layDown(floor.bindings, c.changedBytes); },
@@ -305,9 +315,9 @@ Contest dryRunPatch(const Case& c, const CaseFiles& op, const CaseFiles& floor) 
 }
 
 Contest dryRunUnpatch(const Case& c, const CaseFiles& op, const CaseFiles& floor) {
+    backUpByPatch(c, op);
     layDown(op.bindings, c.patchedBytes);
     layDown(floor.bindings, c.patchedBytes);
-    layDown(op.backup, c.bytes);
     layDown(floor.backup, c.bytes);
     return {{[] {},
              [=] {

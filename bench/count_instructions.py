@@ -57,7 +57,7 @@ def in_process(bench, work_dir, case, out_dir):
 
 def whole_tool(tool, command, documents, work_dir, out_dir):
     directory = os.path.join(work_dir, "process")
-    processes.lay_down_start(directory, command, documents)
+    processes.lay_down_start(directory, command, documents, tool)
     return sum(callgrind(processes.tool_argv(tool, command, directory), out_dir).values())
 
 

@@ -65,9 +65,17 @@ def lay_down(directory, bindings, backup=None):
     sync_directory(directory)
 
 
-def lay_down_start(directory, command, documents):
+def lay_down_start(directory, command, documents, tool=None):
+    """The command's start state. With `tool`, a backup is made as users have it, by the tool's
+    own patch, with the note it keeps of what it wrote."""
     bindings, backup = COMMANDS[command][3]
-    lay_down(directory, documents[bindings], documents[backup] if backup else None)
+    if not (backup and tool):
+        lay_down(directory, documents[bindings], documents[backup] if backup else None)
+        return
+    lay_down(directory, documents[backup])
+    run([tool, "patch", directory, "--quiet"])
+    write_flushed(os.path.join(directory, BINDINGS_FILE), documents[bindings])
+    sync_directory(directory)
 
 
 def tool_argv(tool, command, directory):
@@ -104,14 +112,14 @@ def contest(command, documents, tool, work_dir, pairs):
     for i in range(max(pairs, MINIMUM_PAIRS)):
         order = sorted(argv, reverse=i % 2 == 1)
         for who in order:
-            lay_down_start(dirs[who], command, documents)
+            lay_down_start(dirs[who], command, documents, tool if who == "tool" else None)
         for who in order:
             seconds[who].append(run(argv[who]))
         if python_command:
             ratios.append(seconds["python"][-1] / seconds["tool"][-1])
     row = {"tool_seconds": statistics.median(seconds["tool"]), "pairs": len(seconds["tool"])}
     for who in argv:
-        lay_down_start(dirs[who], command, documents)
+        lay_down_start(dirs[who], command, documents, tool if who == "tool" else None)
         row[who + "_peak_rss"] = peak_resident_bytes(argv[who], work_dir)
     if python_command:
         expect_same_result(dirs, command)

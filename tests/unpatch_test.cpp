@@ -380,14 +380,13 @@ TEST(UnpatchLogger, EmptyLoggerGivesTheSameResults) {
 TEST(UnpatchNote, DecidesAsTheFileDoesWhateverBecameOfTheNote) {
     const std::string edited =
         "{\"user_setting\": 1," + kPatchedFixtureBytes.substr(kPatchedFixtureBytes.find('{') + 1);
-    const std::string ofEdited = BackupNote(kFixtureBytes.size(), DigestOf(edited));
-    std::string ofAnotherPatch = ofEdited;
+    std::string ofAnotherPatch = NoteText({kFixtureBytes.size(), DigestOf(edited), false});
     ofAnotherPatch.replace(0, std::string(kMarkerKey).size(), kLegacyMarkerKey);
     const std::string notes[] = {
         "",  // as the patch left it
         " ",
-        "vexlor_patched_v2 16 1640 not-a-digest\n",
-        BackupNote(kFixtureBytes.size() + 1, DigestOf(edited)),
+        "vexlor_patched_v2 16 1640 not-a-digest 0\n",
+        NoteText({kFixtureBytes.size() + 1, DigestOf(edited), false}),
         ofAnotherPatch,
     };
     for (const std::string& note : notes) {
@@ -408,6 +407,13 @@ TEST(UnpatchNote, DecidesAsTheFileDoesWhateverBecameOfTheNote) {
             EXPECT_EQ(after.find(kMarkerKey), std::string::npos) << note << after;
         }
     }
+    // A file an older release patched is backed up with that patch in it; the note says so,
+    // and the restore takes it out of the backup's bytes too.
+    UnpatchDir d;
+    WriteBytes(d.file, R"({"vexlor_patched_v1": true, "kept": 1})");
+    ASSERT_TRUE(PatchGenericHmdBindingsFile(d.path(), Logger{}));
+    ASSERT_TRUE(d.unpatch());
+    EXPECT_EQ(ReadBytes(d.file).find("vexlor_patched"), std::string::npos) << ReadBytes(d.file);
 }
 
 }  // namespace

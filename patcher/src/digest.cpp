@@ -56,35 +56,38 @@ ContentProducer HashedWhileWritten(ContentProducer content, DigestBuilder& diges
 
 namespace {
 
-// "<marker> <backup size> <patched size> <hash high><hash low>", the hash in 32 hex digits.
-constexpr const char* kNoteFormat = "%s %" PRIu64 " %" PRIu64 " %016" PRIx64 "%016" PRIx64 "\n";
+// "<marker> <backup size> <patched size> <hash high><hash low> <backup carries a marker>", the
+// hash in 32 hex digits, the last field 0 or 1.
+constexpr const char* kNoteFormat = "%s %" PRIu64 " %" PRIu64 " %016" PRIx64 "%016" PRIx64 " %d\n";
+constexpr std::size_t kLongestNote = 160;
 
 }  // namespace
 
-std::string BackupNote(std::uint64_t backupSize, const ContentDigest& patched) {
-    char note[160];
-    std::snprintf(note, sizeof note, kNoteFormat, kMarkerKey, backupSize, patched.size,
-                  patched.high, patched.low);
-    return note;
+std::string NoteText(const BackupNote& note) {
+    char text[kLongestNote];
+    std::snprintf(text, sizeof text, kNoteFormat, kMarkerKey, note.backupSize, note.patched.size,
+                  note.patched.high, note.patched.low, note.backupCarriesMarker ? 1 : 0);
+    return text;
 }
 
-bool ReadBackupNote(std::string_view note, std::uint64_t backupSize, ContentDigest& patched) {
-    if (note.size() >= 160) {
+bool ReadNoteText(std::string_view text, BackupNote& note) {
+    if (text.size() >= kLongestNote) {
         return false;
     }
-    ContentDigest read;
-    std::uint64_t readBackupSize = 0;
-    if (std::sscanf(std::string(note).c_str(),
-                    "%*s %" SCNu64 " %" SCNu64 " %16" SCNx64 "%16" SCNx64, &readBackupSize,
-                    &read.size, &read.high, &read.low) != 4) {
+    BackupNote read;
+    int carries = 0;
+    if (std::sscanf(std::string(text).c_str(),
+                    "%*s %" SCNu64 " %" SCNu64 " %16" SCNx64 "%16" SCNx64 " %d", &read.backupSize,
+                    &read.patched.size, &read.patched.high, &read.patched.low, &carries) != 5) {
         return false;
     }
+    read.backupCarriesMarker = carries == 1;
     // Only the very text this release writes counts: anything cut short, padded or made by
     // another patch is not a note of ours.
-    if (readBackupSize != backupSize || BackupNote(backupSize, read) != note) {
+    if (NoteText(read) != text) {
         return false;
     }
-    patched = read;
+    note = read;
     return true;
 }
 

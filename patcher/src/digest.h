@@ -46,14 +46,21 @@ ContentDigest DigestOf(std::string_view bytes);
 // hash afresh.
 ContentProducer HashedWhileWritten(ContentProducer content, DigestBuilder& digest);
 
-// The note kept with a backup of `backupSize` bytes whose patch is `patched`. It names the
-// marker of the patch that made it: a release that patches otherwise writes another marker,
-// and its notes are not taken for this one's.
-std::string BackupNote(std::uint64_t backupSize, const ContentDigest& patched);
+// What the note kept with a backup says: the backup's size, the digest of its patch, and
+// whether the backup itself carried a marker (a file patched by an older release), which an
+// unpatch must then take out of it.
+struct BackupNote {
+    std::uint64_t backupSize = 0;
+    ContentDigest patched;
+    bool backupCarriesMarker = false;
+};
 
-// The patch's digest a note kept with a backup of `backupSize` bytes holds. False for a note
-// of another backup (a size that differs), of another patch, or one that is not whole.
-bool ReadBackupNote(std::string_view note, std::uint64_t backupSize, ContentDigest& patched);
+// The note's text. It names the marker of the patch that made it: a release that patches
+// otherwise writes another marker, and its notes are not taken for this one's.
+std::string NoteText(const BackupNote& note);
+
+// The note `text` holds; false for a note of another patch, or one that is not whole.
+bool ReadNoteText(std::string_view text, BackupNote& note);
 
 }  // namespace vexlor
 

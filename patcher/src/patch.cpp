@@ -146,6 +146,7 @@ struct Prepared {
     bool markerMissing = false;  // the patch's action sets are there, its marker is not
     std::vector<bool> setHeld;   // per kInjectedActionSets: the file held it before the patch
     bool heldLegacyMarker = false;
+    bool carriedMarker = false;  // the file was patched already, by an older release
 };
 
 void recordWhatChanges(const nlohmann::json& doc, Prepared& p) {
@@ -176,6 +177,7 @@ Status preparePatch(const fs::path& dir, const fs::path& file, Prepared& p) {
                               fileText + " is not a JSON object -- leaving alone");
     }
     recordWhatChanges(doc, p);
+    p.carriedMarker = CarriedMarker(doc) != nullptr;
     p.markerMissing = HoldsInjectedActionSets(doc);
     InjectBindings(doc);
     // Refused before anything is written, so that a patch that cannot be written changes
@@ -215,7 +217,8 @@ Status patchOnce(const fs::path& dir, const OperationLog& log) {
             p.read.document = nlohmann::json();
             BackupStep step;
             const Status decided = decideBackup(file, dir, p.read.bytes, p.markerMissing, step);
-            const std::string note = BackupNote(p.read.bytes.size(), patched.Finish());
+            const std::string note =
+                NoteText({p.read.bytes.size(), patched.Finish(), p.carriedMarker});
             return decided.ok() ? applyBackup(step, p.target, p.read.bytes, note, log) : decided;
         });
     if (Status reported = ReportWriteBack(written, p.target, log); !reported.ok()) {

@@ -258,19 +258,20 @@ bool patchedWithoutMarker(const Reading& r, const std::string& fileText, const O
 // made of the backup, that it is not, or nothing (no note, or one of another patch or backup).
 enum class NoteSays { kNothing, kPatchOfBackup, kNotPatchOfBackup };
 
-NoteSays whatTheNoteSays(const Reading& r) {
-    ContentDigest patched;
-    if (!ReadBackupNote(r.backupNote, r.backupBytes.size(), patched)) {
+NoteSays whatTheNoteSays(const Reading& r, bool& backupCarriesMarker) {
+    BackupNote note;
+    if (!ReadNoteText(r.backupNote, note) || note.backupSize != r.backupBytes.size()) {
         return NoteSays::kNothing;
     }
-    const bool same = patched.size == r.current.size() && DigestOf(r.current) == patched;
+    backupCarriesMarker = note.backupCarriesMarker;
+    const bool same = note.patched.size == r.current.size() && DigestOf(r.current) == note.patched;
     return same ? NoteSays::kPatchOfBackup : NoteSays::kNotPatchOfBackup;
 }
 
 // The backup's bytes come back as they are, and its document is built only when it may carry
 // a patch of its own.
-void restoreBackupBytes(Reading& r) {
-    if (mayHoldMarker(r.backupBytes) && ParseJsonText(r.backupBytes, r.original).ok()) {
+void restoreBackupBytes(Reading& r, bool mayCarryMarker) {
+    if (mayCarryMarker && ParseJsonText(r.backupBytes, r.original).ok()) {
         undoPatchInBackup(r);
     }
     r.decision = UnpatchDecision::kRestore;
@@ -282,9 +283,14 @@ Status chooseWithBackup(Reading& r, const OperationLog& log) {
     if (Status read = readForRestore(r.files, r.backupBytes, r.backupNote, r.current); !read.ok()) {
         return read;
     }
-    const NoteSays note = r.current == r.backupBytes ? NoteSays::kNothing : whatTheNoteSays(r);
-    if (r.current == r.backupBytes || note == NoteSays::kPatchOfBackup) {
-        restoreBackupBytes(r);
+    if (r.current == r.backupBytes) {
+        restoreBackupBytes(r, mayHoldMarker(r.backupBytes));
+        return {};
+    }
+    bool backupCarriesMarker = true;
+    const NoteSays note = whatTheNoteSays(r, backupCarriesMarker);
+    if (note == NoteSays::kPatchOfBackup) {
+        restoreBackupBytes(r, backupCarriesMarker);
         return {};
     }
     const Status backupParse = ParseJsonText(r.backupBytes, r.original);
