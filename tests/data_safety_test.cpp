@@ -225,6 +225,17 @@ TEST(DataSafety, ChangeBetweenReadAndReplaceIsNeverOverwritten) {
     WhenTemporaryWritten({});
     EXPECT_NE(log.joined().find("kept changing"), std::string::npos) << log.joined();
     EXPECT_EQ(json::parse(ReadBytes(d.file)), json::parse(patchedRewrite));
+
+    // A file the backup's note shows to be the patch is hashed, not kept: the check before the
+    // rename goes by the hash, and still sees the change.
+    BindingsDir noted;
+    WriteBytes(noted.file, kFixtureBytes);
+    ASSERT_TRUE(PatchGenericHmdBindingsFile(noted.path(), Logger{}));
+    writeOnce(edited.dump(4));
+    EXPECT_TRUE(UnpatchGenericHmdBindingsFile(noted.path(), log.logger())) << log.joined();
+    WhenTemporaryWritten({});
+    EXPECT_EQ(writes, 2);
+    EXPECT_EQ(json::parse(ReadBytes(noted.file)).value("edited", ""), "meanwhile");
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 
 #include <cinttypes>
 #include <cstdio>
-#include <utility>
 
 #include <vexlor/bindings.h>
 
@@ -40,18 +39,6 @@ ContentDigest DigestBuilder::Finish() const {
 ContentDigest DigestOf(std::string_view bytes) {
     const XXH128_hash_t hash = XXH3_128bits(bytes.data(), bytes.size());
     return {bytes.size(), hash.high64, hash.low64};
-}
-
-ContentProducer HashedWhileWritten(ContentProducer content, DigestBuilder& digest) {
-    return
-        [content = std::move(content), &digest](const platform::ByteSink& sink, Status& refusal) {
-            digest.Restart();
-            const platform::ByteSink hashing = [&](std::string_view piece) {
-                digest.Add(piece);
-                return sink(piece);
-            };
-            return content(hashing, refusal);
-        };
 }
 
 namespace {

@@ -9,8 +9,6 @@
 #include <string>
 #include <string_view>
 
-#include "file_ops.h"
-
 namespace vexlor {
 
 struct ContentDigest {
@@ -41,10 +39,6 @@ class DigestBuilder {
 };
 
 ContentDigest DigestOf(std::string_view bytes);
-
-// `content` as it is, its bytes hashed into `digest` as they pass; each production starts the
-// hash afresh.
-ContentProducer HashedWhileWritten(ContentProducer content, DigestBuilder& digest);
 
 // What the note kept with a backup says: the backup's size, the digest of its patch, and
 // whether the backup itself carried a marker (a file patched by an older release), which an

@@ -57,8 +57,7 @@ ReplaceResult writeTemporary(const fs::path& temp, const ContentProducer& conten
 
 // Renames the complete temporary file over `target`, unless the caller's last step or a
 // change of the target since it was read stands in the way.
-ReplaceResult moveIntoPlace(const fs::path& temp, const fs::path& target,
-                            const std::string* readBytes,
+ReplaceResult moveIntoPlace(const fs::path& temp, const fs::path& target, const WhatWasRead& read,
                             const std::function<Status()>& beforeRename) {
     if (AbandonRequested()) {
         return {ReplaceStep::kAbandoned, {}, {}, {}};
@@ -75,8 +74,8 @@ ReplaceResult moveIntoPlace(const fs::path& temp, const fs::path& target,
     // As late as possible: what someone else writes after this check and before the
     // rename is the one window left, and it is as short as a read of the file.
     bool same = true;
-    if (readBytes != nullptr) {
-        if (std::error_code ec = stillHolds(target, *readBytes, same)) {
+    if (read.known()) {
+        if (std::error_code ec = read.StillIn(target, same)) {
             return {ReplaceStep::kReread,
                     Status::FromSystem(ec, FailureKind::kNotReadable, FailureKind::kNotReadable,
                                        platform::ErrorText(ec)),
@@ -226,13 +225,42 @@ ContentProducer ContentOf(std::string_view bytes) {
     return [bytes](const platform::ByteSink& sink, Status&) { return sink(bytes); };
 }
 
+ContentProducer HashedWhileWritten(ContentProducer content, DigestBuilder& digest) {
+    return
+        [content = std::move(content), &digest](const platform::ByteSink& sink, Status& refusal) {
+            digest.Restart();
+            const platform::ByteSink hashing = [&](std::string_view piece) {
+                digest.Add(piece);
+                return sink(piece);
+            };
+            return content(hashing, refusal);
+        };
+}
+
+std::error_code HoldsDigest(const fs::path& file, const ContentDigest& digest, bool& same) {
+    DigestBuilder read;
+    bool sizeDiffers = false;
+    const std::error_code ec = platform::ReadFileInPieces(
+        file, kMaxFileBytes, [&](std::string_view piece, std::size_t openedSize) {
+            sizeDiffers = openedSize != digest.size;
+            read.Add(piece);
+            return !sizeDiffers;
+        });
+    same = !ec && !sizeDiffers && read.Finish() == digest;
+    return ec;
+}
+
+std::error_code WhatWasRead::StillIn(const fs::path& file, bool& same) const {
+    return bytes_ != nullptr ? stillHolds(file, *bytes_, same) : HoldsDigest(file, digest_, same);
+}
+
 ReplaceResult ReplaceFileContents(const fs::path& target, std::string_view bytes,
-                                  const std::string* readBytes) {
-    return ReplaceFileContents(target, ContentOf(bytes), readBytes);
+                                  const WhatWasRead& read) {
+    return ReplaceFileContents(target, ContentOf(bytes), read);
 }
 
 ReplaceResult ReplaceFileContents(const fs::path& target, const ContentProducer& content,
-                                  const std::string* readBytes,
+                                  const WhatWasRead& read,
                                   const std::function<Status()>& beforeRename) {
     if (Status refusal = MayReplace(target); !refusal.ok()) {
         return {ReplaceStep::kRename, refusal, {}, {}};
@@ -244,7 +272,7 @@ ReplaceResult ReplaceFileContents(const fs::path& target, const ContentProducer&
     ReplaceResult result = writeTemporary(temp, content, target);
     if (result.failedStep == ReplaceStep::kNone) {
         std::vector<std::string> dropped = std::move(result.dropped);
-        result = moveIntoPlace(temp, target, readBytes, beforeRename);
+        result = moveIntoPlace(temp, target, read, beforeRename);
         result.dropped = std::move(dropped);
     }
     // Once renamed the temporary file is gone. The failure is what gets reported; a temporary

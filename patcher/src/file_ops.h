@@ -9,6 +9,7 @@
 #include <system_error>
 #include <vector>
 
+#include "digest.h"
 #include "failure.h"
 #include "log.h"
 #include "platform/platform.h"
@@ -67,20 +68,48 @@ using ContentProducer =
 // The contents `bytes`, which must outlive the producer, as a producer.
 ContentProducer ContentOf(std::string_view bytes);
 
+// `content` as it is, its bytes hashed into `digest` as they pass; each production starts the
+// hash afresh.
+ContentProducer HashedWhileWritten(ContentProducer content, DigestBuilder& digest);
+
+// What a file held when the caller read it, for the check just before it is replaced: the
+// bytes themselves, or only their digest where a large file was not kept. Neither: no check.
+class WhatWasRead {
+  public:
+    // Implicit, so that the bytes read are simply passed along.
+    WhatWasRead(const std::string* bytes = nullptr) : bytes_(bytes) {}  // NOLINT
+    explicit WhatWasRead(const ContentDigest& digest) : digest_(digest), hashed_(true) {}
+
+    bool known() const { return bytes_ != nullptr || hashed_; }
+    // Whether `file` holds it still, read again without being kept. A read that fails says
+    // nothing about that, and its error is returned instead.
+    std::error_code StillIn(const std::filesystem::path& file, bool& same) const;
+
+  private:
+    const std::string* bytes_ = nullptr;
+    ContentDigest digest_;
+    bool hashed_ = false;
+};
+
+// Whether `file` holds exactly the bytes of `digest`, found as it is read and never kept; a
+// file of another size is told at its first piece. A read that fails returns its error.
+std::error_code HoldsDigest(const std::filesystem::path& file, const ContentDigest& digest,
+                            bool& same);
+
 // Makes `target` hold exactly `bytes` in one step: through the "<target>.vexlor_tmp" sibling,
 // flushed to storage, then renamed over `target`. On failure `target` is unchanged and the
 // temporary file is gone. A file the caller may not write is refused (kRename) untouched.
-// With `readBytes`, the target must still hold exactly those bytes just before the rename;
+// With what was `read` known, the target must still hold exactly that just before the rename;
 // otherwise someone wrote it since it was read, and it is left alone (kChanged), as it is when
 // it cannot be read again (kReread).
 ReplaceResult ReplaceFileContents(const fs::path& target, std::string_view bytes,
-                                  const std::string* readBytes = nullptr);
+                                  const WhatWasRead& read = {});
 
 // The same with contents produced as they are written. `beforeRename`, when given, runs once
 // the new file is complete and flushed, before the target is checked and replaced; its
 // failure withdraws the replacement (kWithdrawn).
 ReplaceResult ReplaceFileContents(const fs::path& target, const ContentProducer& content,
-                                  const std::string* readBytes,
+                                  const WhatWasRead& read,
                                   const std::function<Status()>& beforeRename = {});
 
 // How a replacement that failed in one of the ways every caller reports alike is told: kChanged

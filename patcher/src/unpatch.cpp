@@ -1,5 +1,6 @@
 #include "unpatch.h"
 
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -160,10 +161,10 @@ void reportRestored(const Files& f, const ReplaceResult& restored, const Operati
 
 // `content` is the backup's bytes, or, when the backup itself carries a patch, its undone form:
 // an unpatch leaves no patch of either release behind.
-Status restore(const Files& f, const ContentProducer& content, const std::string& readBytes,
+Status restore(const Files& f, const ContentProducer& content, const WhatWasRead& read,
                const OperationLog& log) {
     const bool noted = noteCleanupOwed(f, log);
-    const ReplaceResult restored = ReplaceFileContents(f.target, content, &readBytes);
+    const ReplaceResult restored = ReplaceFileContents(f.target, content, read);
     if (!restored.replaced()) {
         withdrawCleanupNote(f, noted);
     }
@@ -197,10 +198,22 @@ bool mayHoldMarker(const std::string& bytes) {
            bytes.find(kLegacyMarkerKey) != std::string::npos;
 }
 
-// The backup's bytes, the note kept with it (empty when it has none: the note only saves work)
-// and the file's bytes.
-Status readForRestore(const Files& f, std::string& backupBytes, std::string& backupNote,
-                      std::string& current) {
+// A backup or file that could not be read for a restore, as every restore tells it.
+Status restoreReadFailure(const Files& f, const std::error_code& ec, const std::string& cause) {
+    return Status::FromSystem(
+        ec, FailureKind::kNotReadable,
+        ec == std::errc::file_too_large ? FailureKind::kTooLarge : FailureKind::kNotReadable,
+        "restore from " + platform::DisplayPath(f.backup) + " failed: " + cause);
+}
+
+Status fileUnreadable(const Files& f, const std::error_code& ec) {
+    return restoreReadFailure(
+        f, ec, "cannot read " + platform::DisplayPath(f.target) + ": " + platform::ErrorText(ec));
+}
+
+// The backup's bytes and the note kept with it, empty when it has none: the note only saves
+// work, and a backup without one is judged by its document.
+Status readBackup(const Files& f, std::string& backupBytes, std::string& backupNote) {
     fs::path source;
     if (Status resolved = ResolveWriteTarget(f.backup, f.dir, source); !resolved.ok()) {
         return resolved;
@@ -208,18 +221,10 @@ Status readForRestore(const Files& f, std::string& backupBytes, std::string& bac
     if (platform::ReadFileNote(source, backupNote)) {
         backupNote.clear();
     }
-    std::error_code ec = platform::ReadWholeFile(source, kMaxFileBytes, backupBytes);
-    std::string cause = platform::ErrorText(ec);
-    if (!ec && (ec = platform::ReadWholeFile(f.target, kMaxFileBytes, current))) {
-        cause = "cannot read " + platform::DisplayPath(f.target) + ": " + platform::ErrorText(ec);
+    if (std::error_code ec = platform::ReadWholeFile(source, kMaxFileBytes, backupBytes)) {
+        return restoreReadFailure(f, ec, platform::ErrorText(ec));
     }
-    if (!ec) {
-        return {};
-    }
-    return Status::FromSystem(
-        ec, FailureKind::kNotReadable,
-        ec == std::errc::file_too_large ? FailureKind::kTooLarge : FailureKind::kNotReadable,
-        "restore from " + platform::DisplayPath(f.backup) + " failed: " + cause);
+    return {};
 }
 
 struct Reading {
@@ -229,7 +234,10 @@ struct Reading {
     std::string backupBytes;
     std::string backupNote;  // kept with the backup by the patch that made it, if any
     std::string current;     // the bindings file's bytes, as read
-    json original;           // the backup's document, its own patch undone; null without a backup
+    // Set instead of `current` when the file was only hashed: it is the patch the backup's
+    // note tells of, and the restore needs no more of it than the digest to check it by.
+    std::optional<ContentDigest> currentDigest;
+    json original;  // the backup's document, its own patch undone; null without a backup
     const char* backupMarker = nullptr;  // the marker the backup itself carries, if any
     json doc;                            // the bindings file's document, for an undo in place
 };
@@ -254,18 +262,21 @@ bool patchedWithoutMarker(const Reading& r, const std::string& fileText, const O
     return true;
 }
 
-// What the note kept with the backup tells of the file: that it is exactly what the patch
-// made of the backup, that it is not, or nothing (no note, or one of another patch or backup).
-enum class NoteSays { kNothing, kPatchOfBackup, kNotPatchOfBackup };
+// The note kept with the backup, when it is one of this patch about this very backup.
+bool noteOfBackup(const Reading& r, BackupNote& note) {
+    return ReadNoteText(r.backupNote, note) && note.backupSize == r.backupBytes.size();
+}
 
-NoteSays whatTheNoteSays(const Reading& r, bool& backupCarriesMarker) {
-    BackupNote note;
-    if (!ReadNoteText(r.backupNote, note) || note.backupSize != r.backupBytes.size()) {
-        return NoteSays::kNothing;
+// Whether the file is exactly the patch `note` tells of, found as the file is read and without
+// keeping it; then it goes back to the backup's bytes unread again.
+Status isNotedPatch(Reading& r, const BackupNote& note, bool& same) {
+    if (std::error_code ec = HoldsDigest(r.files.target, note.patched, same)) {
+        return fileUnreadable(r.files, ec);
     }
-    backupCarriesMarker = note.backupCarriesMarker;
-    const bool same = note.patched.size == r.current.size() && DigestOf(r.current) == note.patched;
-    return same ? NoteSays::kPatchOfBackup : NoteSays::kNotPatchOfBackup;
+    if (same) {
+        r.currentDigest = note.patched;
+    }
+    return {};
 }
 
 // The backup's bytes come back as they are, and its document is built only when it may carry
@@ -280,21 +291,32 @@ void restoreBackupBytes(Reading& r, bool mayCarryMarker) {
 // With a backup: its bytes come back when the file is still what the patch made of it;
 // otherwise the file changed since, and what changed stays.
 Status chooseWithBackup(Reading& r, const OperationLog& log) {
-    if (Status read = readForRestore(r.files, r.backupBytes, r.backupNote, r.current); !read.ok()) {
+    if (Status read = readBackup(r.files, r.backupBytes, r.backupNote); !read.ok()) {
         return read;
+    }
+    BackupNote note;
+    const bool noted = noteOfBackup(r, note);
+    bool notedPatch = false;
+    if (noted) {
+        if (Status hashed = isNotedPatch(r, note, notedPatch); !hashed.ok()) {
+            return hashed;
+        }
+    }
+    if (notedPatch) {
+        restoreBackupBytes(r, note.backupCarriesMarker);
+        return {};
+    }
+    if (std::error_code ec = platform::ReadWholeFile(r.files.target, kMaxFileBytes, r.current)) {
+        return fileUnreadable(r.files, ec);
     }
     if (r.current == r.backupBytes) {
         restoreBackupBytes(r, mayHoldMarker(r.backupBytes));
         return {};
     }
-    bool backupCarriesMarker = true;
-    const NoteSays note = whatTheNoteSays(r, backupCarriesMarker);
-    if (note == NoteSays::kPatchOfBackup) {
-        restoreBackupBytes(r, backupCarriesMarker);
-        return {};
-    }
+    // A note that does not take the file for the patch it tells of is believed: the file
+    // changed since, and the backup's patch need not be made to see that.
     const Status backupParse = ParseJsonText(r.backupBytes, r.original);
-    if (backupParse.ok() && note == NoteSays::kNothing && isPatchOf(r.original, r.current)) {
+    if (backupParse.ok() && !noted && isPatchOf(r.original, r.current)) {
         undoPatchInBackup(r);
         r.decision = UnpatchDecision::kRestore;
         return {};
@@ -461,11 +483,12 @@ Status undo(Reading& r, const OperationLog& log) {
 }
 
 Status restoreAndUndo(Reading& r, const OperationLog& log) {
+    const WhatWasRead read = r.currentDigest ? WhatWasRead(*r.currentDigest) : &r.current;
     if (r.backupMarker == nullptr) {
         r.original = json();  // not needed for the bytes, nor while the file is read again
-        return restore(r.files, ContentOf(r.backupBytes), r.current, log);
+        return restore(r.files, ContentOf(r.backupBytes), read, log);
     }
-    Status restored = restore(r.files, StreamedJson(r.original), r.current, log);
+    Status restored = restore(r.files, StreamedJson(r.original), read, log);
     if (restored.ok()) {
         log.Say("the backup itself carried a patch (%s); erased Vexlor markers + bindings in %s\n",
                 r.backupMarker, platform::DisplayPath(r.files.file).c_str());
