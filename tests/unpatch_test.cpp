@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
+#define XXH_STATIC_LINKING_ONLY  // the size of the hash state
+#include <xxhash.h>
+
 #include "bindings_fixtures.h"
 #include "digest.h"
+#include "digest_engine.h"
 #include "os_traps.h"
 #include "platform/platform.h"
 #include "test_support.h"
@@ -377,6 +381,12 @@ TEST(UnpatchLogger, EmptyLoggerGivesTheSameResults) {
 // back from the backup while it is the backup's patch, and an edit made since is kept. A note
 // that would take the edited file for the patch, but is of another backup or another patch,
 // must not be believed.
+ContentDigest DigestOf(std::string_view bytes) {
+    DigestBuilder digest;
+    digest.Add(bytes);
+    return digest.Finish();
+}
+
 TEST(UnpatchNote, DecidesAsTheFileDoesWhateverBecameOfTheNote) {
     const std::string edited =
         "{\"user_setting\": 1," + kPatchedFixtureBytes.substr(kPatchedFixtureBytes.find('{') + 1);
@@ -414,6 +424,35 @@ TEST(UnpatchNote, DecidesAsTheFileDoesWhateverBecameOfTheNote) {
     ASSERT_TRUE(PatchGenericHmdBindingsFile(d.path(), Logger{}));
     ASSERT_TRUE(d.unpatch());
     EXPECT_EQ(ReadBytes(d.file).find("vexlor_patched"), std::string::npos) << ReadBytes(d.file);
+}
+
+// A note made on one processor is read on another: the hash must not depend on which engine
+// made it, nor on the pieces the bytes came in.
+TEST(UnpatchNote, EveryEngineAndEveryCutHashesAlike) {
+    std::string bytes;
+    for (std::size_t i = 0; bytes.size() < 300000; ++i) {
+        bytes += std::to_string(i * 2654435761u) + ",";
+    }
+    std::vector<HashEngine> engines = {PortableHashEngine()};
+    if (__builtin_cpu_supports("avx2")) {
+        engines.push_back(Avx2HashEngine());
+    }
+    for (const std::size_t size : {0, 1, 16, 17, 128, 129, 240, 241, 1024, 65543, 300000}) {
+        const std::string_view whole(bytes.data(), size);
+        const ContentDigest expected = DigestOf(whole);
+        for (const std::size_t piece : {std::size_t{1}, std::size_t{7}, std::size_t{65536}}) {
+            for (const HashEngine& engine : engines) {
+                alignas(64) XXH3_state_t state;
+                engine.reset(&state);
+                for (std::size_t at = 0; at < size; at += piece) {
+                    engine.update(&state, whole.data() + at, std::min(piece, size - at));
+                }
+                ContentDigest digest{size, 0, 0};
+                engine.finish(&state, &digest.high, &digest.low);
+                EXPECT_TRUE(digest == expected) << size << " in pieces of " << piece;
+            }
+        }
+    }
 }
 
 }  // namespace

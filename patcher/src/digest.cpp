@@ -5,11 +5,33 @@
 
 #include <vexlor/bindings.h>
 
-// Header-only use: the hash is inlined here, and no xxhash library is needed at run time.
-#define XXH_INLINE_ALL
-#include <xxhash.h>
+#include "digest_xxh3.h"
 
 namespace vexlor {
+
+namespace {
+
+// The engine for this processor: the AVX2 one where the build has it and the processor can
+// run it (the processor and the system both: the check covers the system's saving of the wide
+// registers), else the one compiled for every x86-64 processor.
+const HashEngine& engine() {
+    static const HashEngine chosen = [] {
+#if defined(VEXLOR_DIGEST_AVX2)
+        __builtin_cpu_init();
+        if (__builtin_cpu_supports("avx2")) {
+            return Avx2HashEngine();
+        }
+#endif
+        return PortableHashEngine();
+    }();
+    return chosen;
+}
+
+}  // namespace
+
+HashEngine PortableHashEngine() {
+    return kThisUnitsEngine;
+}
 
 struct DigestBuilder::State {
     XXH3_state_t xxh;
@@ -22,23 +44,19 @@ DigestBuilder::DigestBuilder() : state_(std::make_unique<State>()) {
 DigestBuilder::~DigestBuilder() = default;
 
 void DigestBuilder::Restart() {
-    XXH3_128bits_reset(&state_->xxh);
+    engine().reset(&state_->xxh);
     size_ = 0;
 }
 
 void DigestBuilder::Add(std::string_view piece) {
-    XXH3_128bits_update(&state_->xxh, piece.data(), piece.size());
+    engine().update(&state_->xxh, piece.data(), piece.size());
     size_ += piece.size();
 }
 
 ContentDigest DigestBuilder::Finish() const {
-    const XXH128_hash_t hash = XXH3_128bits_digest(&state_->xxh);
-    return {size_, hash.high64, hash.low64};
-}
-
-ContentDigest DigestOf(std::string_view bytes) {
-    const XXH128_hash_t hash = XXH3_128bits(bytes.data(), bytes.size());
-    return {bytes.size(), hash.high64, hash.low64};
+    ContentDigest digest{size_, 0, 0};
+    engine().finish(&state_->xxh, &digest.high, &digest.low);
+    return digest;
 }
 
 namespace {

@@ -38,8 +38,6 @@ class DigestBuilder {
     std::uint64_t size_ = 0;
 };
 
-ContentDigest DigestOf(std::string_view bytes);
-
 // What the note kept with a backup says: the backup's size, the digest of its patch, and
 // whether the backup itself carried a marker (a file patched by an older release), which an
 // unpatch must then take out of it.
