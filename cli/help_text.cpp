@@ -28,21 +28,27 @@ const char* const kWriteExit =
     "75 another operation held the directory for the whole wait; 130, 143\n"
     "interrupted by SIGINT or SIGTERM.\n";
 
-// The names the texts give come from the library's table of what it keeps on disk.
-const std::string kFile = kBindingsFileName;
-const std::string kBackup = kFile + kBackupSuffix;
+// The names the texts give come from the library's table of what it keeps on disk. Made with
+// the text that needs them: a global string would be built before main on every run.
+std::string fileName() {
+    return kBindingsFileName;
+}
+
+std::string backupName() {
+    return fileName() + kBackupSuffix;
+}
 
 std::string patchHelp() {
     return "usage: vexlor-bindings patch BINDINGS_DIR [-n|--dry-run] [-q|--quiet]\n"
            "                             [--wait SECONDS] [--json]\n\n"
            "Adds the bindings to " +
-           kFile +
+           fileName() +
            " in\n"
            "BINDINGS_DIR and marks it with " +
            kMarkerKey +
            ". Before the first\n"
            "change the original is saved once as\n" +
-           kBackup +
+           backupName() +
            ". A file that is\n"
            "already patched is left as it is.\n\n" +
            kWriteOptions + "\n" + kWriteExit;
@@ -82,13 +88,13 @@ std::string generalHelp() {
     return UsageText() +
            "\n"
            "Patches the VR compositor's " +
-           kFile +
+           fileName() +
            " in\n"
            "BINDINGS_DIR, undoes the patch, or reports the directory's state.\n"
            "\n"
            "  patch      add the bindings; the original is saved once as\n"
            "             " +
-           kBackup +
+           backupName() +
            "\n"
            "  unpatch    restore the backup, or remove what the patch added, and remove\n"
            "             legacy " +
