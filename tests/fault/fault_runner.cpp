@@ -2,6 +2,7 @@
 // its system calls and the suite can tell what the library made of that.
 //
 //   vexlor-fault-runner patch DIR | unpatch DIR | cleanup DIR | atomic-write TARGET
+//   vexlor-fault-runner hash FILE     prints the file's length and the library's hash of it
 //
 // Every logged message goes to standard error as it arrives; the result, "true" or "false",
 // goes to standard output; the exit status is 0 for true, 1 for false and 2 for a usage error.
@@ -15,7 +16,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include "digest.h"
 #include "legacy.h"
+#include "platform/platform.h"
 #include "vexlor/bindings.h"
 
 namespace {
@@ -49,6 +52,20 @@ bool runOperation(const std::string& operation, const fs::path& path) {
     return vexlor::AtomicWriteJson(path, fixedDocument(), log);
 }
 
+// "<length> <hash>", the hash in the 32 hex digits the library's notes use.
+int printHash(const fs::path& file) {
+    std::string bytes;
+    if (vexlor::platform::ReadWholeFile(file, vexlor::kMaxFileBytes, bytes)) {
+        return 2;
+    }
+    vexlor::DigestBuilder digest;
+    digest.Add(bytes);
+    const vexlor::ContentDigest hash = digest.Finish();
+    std::printf("%zu %016llx%016llx\n", bytes.size(), static_cast<unsigned long long>(hash.high),
+                static_cast<unsigned long long>(hash.low));
+    return 0;
+}
+
 bool isKnownOperation(const std::string& operation) {
     return operation == "patch" || operation == "unpatch" || operation == "cleanup" ||
            operation == "atomic-write";
@@ -57,6 +74,9 @@ bool isKnownOperation(const std::string& operation) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 3 && std::strcmp(argv[1], "hash") == 0) {
+        return printHash(argv[2]);
+    }
     if (argc != 3 || !isKnownOperation(argv[1])) {
         std::fputs(
             "usage: vexlor-fault-runner patch|unpatch|cleanup DIR\n"

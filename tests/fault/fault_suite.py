@@ -10,7 +10,8 @@ reaches exactly the state of a run that never failed. The trace of the undisturb
 each file flushed before it is renamed into place and its directory flushed before the next
 rename, and every entry it creates and keeps flushed in its directory; an interrupted call must
 be made again, a failed flush after a rename warned of, a failed flush of the backup must stop
-the patch, and a directory that cannot be flushed (EINVAL) is no failure at all.
+the patch, and a directory that cannot be flushed (EINVAL) is no failure at all. A note kept
+with a backup (of what the patch wrote) must tell the truth of that backup whatever failed.
 Finally it runs the operations as an unprivileged user against a read-only directory and a
 read-only file.
 
@@ -43,6 +44,8 @@ TEMP_SUFFIX = ".vexlor_tmp"
 # Stands beside the bindings file while an unpatch owes a legacy cleanup: a failure or a crash
 # may leave it, the next run must take it away.
 CLEANUP_NOTE = BINDINGS + ".vexlor_cleanup"
+# The note a patch keeps with each backup it makes, of what it wrote over that original.
+NOTE_ATTRIBUTE = "user.vexlor.note"
 LEGACY_BINDINGS = "vrcompositor_bindings_lighthouse_hmd.json"
 LEGACY_PROFILE = "lighthouse_hmd_profile.json"
 ATOMIC_TARGET = "atomic_target.json"
@@ -143,6 +146,7 @@ class Scenario:
     # Who may use the watched file, besides its mode: given to it at the start; the file and its
     # backup must have them whenever the run or the next one has written them.
     access: bool = False
+    notes: dict = dataclasses.field(default_factory=dict)  # file name -> its note at the start
 
     def always_failing(self):
         return {inject.split(":")[0] for inject in self.base_inject}
@@ -189,7 +193,48 @@ def scenario_workspace(root, scenario):
     workspace = fresh_workspace(root, scenario.start)
     if scenario.access:
         give_access_rules(os.path.join(workspace, scenario.watched))
+    for name, note in scenario.notes.items():
+        os.setxattr(os.path.join(workspace, name), NOTE_ATTRIBUTE, note.encode())
     return workspace
+
+
+class NoteTruth:
+    """What the note kept with a backup must say: the length and hash of the patch made of that
+    very backup (computed here, hashed by the runner), and whether the backup carried a marker.
+    A wrong note would restore a backup over a file someone changed."""
+
+    def __init__(self, runner, root, injected):
+        self.runner, self.root, self.injected, self.known = runner, root, injected, {}
+
+    def of(self, backup):
+        if backup not in self.known:
+            document = json.loads(backup)
+            carries = any(document.get(m) is True for m in ("vexlor_patched_v2", "vexlor_patched_v1"))
+            model = os.path.join(self.root, "patch-of-backup")
+            with open(model, "wb") as f:
+                f.write(on_disk(patched(document, self.injected)))
+            hashed = subprocess.run([self.runner, "hash", model], capture_output=True, text=True,
+                                    timeout=30, check=True).stdout.strip()
+            self.known[backup] = "vexlor_patched_v2 %d %s %d\n" % (len(backup), hashed, carries)
+        return self.known[backup]
+
+    def problems(self, workspace, files, made=()):
+        """Every note there tells the truth of its backup; each backup in `made` has one."""
+        problems = []
+        for name, data in files.items():
+            if data is None or name in temp_files(files):
+                continue
+            try:
+                note = os.getxattr(os.path.join(workspace, name), NOTE_ATTRIBUTE).decode()
+            except OSError:
+                if name in made:
+                    problems.append("%s was made without its note" % name)
+                continue
+            if name not in (BACKUP, BACKUP_2):
+                problems.append("%s, no backup, carries a note" % name)
+            elif note != self.of(data):
+                problems.append("%s carries the note %r, not %r" % (name, note, self.of(data)))
+        return problems
 
 
 def made_files(scenario):
@@ -216,7 +261,7 @@ def access_problems(scenario, workspace):
     return problems
 
 
-def scenarios(injected):
+def scenarios(injected, truth):
     original = json.loads(ORIGINAL)
     patched_bytes = on_disk(patched(original, injected))
     lost_marker = erased(patched(original, injected))
@@ -255,6 +300,10 @@ def scenarios(injected):
                  {BINDINGS: patched_bytes, BACKUP: ORIGINAL, **legacy},
                  {BINDINGS: ORIGINAL, BACKUP: ORIGINAL}, BINDINGS, legacy=tuple(legacy),
                  restores=True),
+        Scenario("unpatch by restore, told by the backup's note", "unpatch",
+                 {BINDINGS: patched_bytes, BACKUP: ORIGINAL},
+                 {BINDINGS: ORIGINAL, BACKUP: ORIGINAL}, BINDINGS, restores=True,
+                 notes={BACKUP: truth.of(ORIGINAL)}),
         Scenario("unpatch from the newest backup", "unpatch",
                  {BINDINGS: on_disk(patched(json.loads(new_original), injected)), BACKUP: ORIGINAL,
                   BACKUP_2: new_original},
@@ -645,7 +694,7 @@ class Report:
             print("VIOLATION %s: %s" % (where, problem), flush=True)
 
 
-def list_calls(scenario, runner, root, report):
+def list_calls(scenario, runner, root, report, truth):
     workspace = scenario_workspace(root, scenario)
     trace_file = os.path.join(root, "trace")
     result = run(runner, scenario.operation, scenario.argument(workspace),
@@ -658,6 +707,8 @@ def list_calls(scenario, runner, root, report):
                          (scenario.name, sorted(files)))
     problems = durability_problems(result.trace, workspace)
     problems += access_problems(scenario, workspace)
+    made = [n for n in (BACKUP, BACKUP_2) if n in files and n not in scenario.start]
+    problems += truth.problems(workspace, files, made)
     problems += ["%s lost %s" % (name, USER_ATTRIBUTE[0]) for name in made_files(scenario)
                  if USER_ATTRIBUTE[0] not in os.listxattr(os.path.join(workspace, name))]
     report.violation(scenario.name + ", undisturbed run", problems)
@@ -688,7 +739,7 @@ def unflushable_directory_problems(scenario, errno_name, call, result, workspace
     return []
 
 
-def sweep_errors(scenario, calls, runner, root, report):
+def sweep_errors(scenario, calls, runner, root, report, truth):
     points = 0
     for call in calls:
         for errno_name in errnos_for(call):
@@ -704,6 +755,7 @@ def sweep_errors(scenario, calls, runner, root, report):
             points += 1
             files = snapshot(workspace)
             problems = file_invariants(scenario, files)
+            problems += truth.problems(workspace, files)
             problems += result_invariants(scenario, result, files, workspace)
             problems += access_problems(scenario, workspace)
             removing_own = call.name.startswith("unlink") and (
@@ -726,7 +778,7 @@ def sweep_errors(scenario, calls, runner, root, report):
     return points
 
 
-def sweep_kills(scenario, calls, runner, root, report):
+def sweep_kills(scenario, calls, runner, root, report, truth):
     points = 0
     for call in calls:
         where = "%s, killed at %s" % (scenario.name, call)
@@ -739,7 +791,9 @@ def sweep_kills(scenario, calls, runner, root, report):
             report.violation(where, ["the kill landed elsewhere: %s (status %d)" % (hit, result.status)])
             continue
         points += 1
-        problems = file_invariants(scenario, snapshot(workspace))
+        files = snapshot(workspace)
+        problems = file_invariants(scenario, files)
+        problems += truth.problems(workspace, files)
         problems += access_problems(scenario, workspace)
         problems += completion_problems(scenario, runner, workspace)
         report.violation(where, problems)
@@ -843,15 +897,17 @@ def main():
     os.chmod(root, 0o755)
     try:
         injected = injected_bindings(runner, root)
-        chosen = [s for s in scenarios(injected) if not args.scenario or s.name == args.scenario]
+        truth = NoteTruth(runner, root, injected)
+        chosen = [s for s in scenarios(injected, truth)
+                  if not args.scenario or s.name == args.scenario]
         print("%-40s %6s %10s %7s" % ("operation", "calls", "failures", "kills"))
         for scenario in chosen if args.only != "permissions" else ():
-            calls = list_calls(scenario, runner, root, report)
+            calls = list_calls(scenario, runner, root, report, truth)
             failures = kills = 0
             if args.only in (None, "errors"):
-                failures = sweep_errors(scenario, calls, runner, root, report)
+                failures = sweep_errors(scenario, calls, runner, root, report, truth)
             if args.only in (None, "kills"):
-                kills = sweep_kills(scenario, calls, runner, root, report)
+                kills = sweep_kills(scenario, calls, runner, root, report, truth)
             print("%-40s %6d %10d %7d" % (scenario.name, len(calls), failures, kills), flush=True)
             report.figures.append((scenario.name, len(calls), failures, kills))
         if args.only in (None, "errors") and not args.scenario:
