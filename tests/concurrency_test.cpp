@@ -121,9 +121,14 @@ TEST(Concurrency, PatchPatchAndUnpatchTogetherNeverExposeAPartialState) {
             Start(VEXLOR_BINDINGS_EXE, {"patch", d.path().u8string()}),
             Start(VEXLOR_BINDINGS_EXE, {"patch", d.path().u8string()}),
             Start(VEXLOR_BINDINGS_EXE, {"unpatch", d.path().u8string()})};
+        // Windows refuses a rename over a file someone has open. On a loaded machine the
+        // reader can hold it past the replace's second of retries; a run may then refuse, say
+        // so and change nothing, which the checks of the files below still hold it to.
         for (auto& run : runs) {
             const ProcessResult r = run.get();
-            EXPECT_EQ(r.exitCode, 0) << "round " << round << ": " << r.err;
+            const bool heldOpen = r.exitCode == 1 &&
+                                  r.err.find("another program holds the file") != std::string::npos;
+            EXPECT_TRUE(r.exitCode == 0 || heldOpen) << "round " << round << ": " << r.err;
         }
         const std::vector<std::string> entries = d.entries();
         EXPECT_TRUE(entries == std::vector<std::string>{NameOf(d.file)} ||
