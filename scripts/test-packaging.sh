@@ -284,6 +284,9 @@ for line in '^Copyright (c) .*Niels Lohmann' \
     '^The above copyright notice and this permission notice shall be included'; do
     grep -q "$line" "$work/win/$top/THIRD-PARTY-NOTICES.txt" || fail "$zip: no MIT notice of the JSON library"
 done
+for line in '^Copyright (c) .*Yann Collet' '^\* Redistributions in binary form must reproduce'; do
+    grep -q "$line" "$work/win/$top/THIRD-PARTY-NOTICES.txt" || fail "$zip: no BSD notice of xxHash"
+done
 check_installed_tree "$work/win/$top" "$zip"
 wine_run() {
     env WINEDEBUG=-all WINEPREFIX="$windows_build/wineprefix" WINEDLLOVERRIDES=mscoree,mshtml= \
