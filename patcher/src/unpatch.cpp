@@ -290,22 +290,27 @@ void restoreBackupBytes(Reading& r, bool mayCarryMarker) {
 
 // With a backup: its bytes come back when the file is still what the patch made of it;
 // otherwise the file changed since, and what changed stays.
-Status chooseWithBackup(Reading& r, const OperationLog& log) {
-    if (Status read = readBackup(r.files, r.backupBytes, r.backupNote); !read.ok()) {
-        return read;
-    }
+// Decides the restore from the backup's note alone when the note shows the file is its patch.
+// `noted` says whether the note was one of this patch about this very backup.
+Status restoreByNote(Reading& r, bool& noted) {
     BackupNote note;
-    const bool noted = noteOfBackup(r, note);
-    bool notedPatch = false;
+    noted = noteOfBackup(r, note);
+    bool same = false;
     if (noted) {
-        if (Status hashed = isNotedPatch(r, note, notedPatch); !hashed.ok()) {
+        if (Status hashed = isNotedPatch(r, note, same); !hashed.ok()) {
             return hashed;
         }
     }
-    if (notedPatch) {
+    if (same) {
         restoreBackupBytes(r, note.backupCarriesMarker);
-        return {};
     }
+    return {};
+}
+
+// Whether the backup's bytes come back, decided from the file read whole. A note that did not
+// take the file for the patch it tells of is believed: the file changed since, and the
+// backup's patch need not be made to see that.
+Status restoreByContent(Reading& r, bool noted, Status& backupParse) {
     if (std::error_code ec = platform::ReadWholeFile(r.files.target, kMaxFileBytes, r.current)) {
         return fileUnreadable(r.files, ec);
     }
@@ -313,15 +318,28 @@ Status chooseWithBackup(Reading& r, const OperationLog& log) {
         restoreBackupBytes(r, mayHoldMarker(r.backupBytes));
         return {};
     }
-    // A note that does not take the file for the patch it tells of is believed: the file
-    // changed since, and the backup's patch need not be made to see that.
-    const Status backupParse = ParseJsonText(r.backupBytes, r.original);
+    backupParse = ParseJsonText(r.backupBytes, r.original);
     if (backupParse.ok() && !noted && isPatchOf(r.original, r.current)) {
-        undoPatchInBackup(r);
         r.decision = UnpatchDecision::kRestore;
-        return {};
     }
     undoPatchInBackup(r);
+    return {};
+}
+
+Status chooseWithBackup(Reading& r, const OperationLog& log) {
+    if (Status read = readBackup(r.files, r.backupBytes, r.backupNote); !read.ok()) {
+        return read;
+    }
+    bool noted = false;
+    if (Status byNote = restoreByNote(r, noted);
+        !byNote.ok() || r.decision == UnpatchDecision::kRestore) {
+        return byNote;
+    }
+    Status backupParse;
+    if (Status byContent = restoreByContent(r, noted, backupParse);
+        !byContent.ok() || r.decision == UnpatchDecision::kRestore) {
+        return byContent;
+    }
     const std::string fileText = platform::DisplayPath(r.files.file);
     const std::string backupText = platform::DisplayPath(r.files.backup);
     if (Status parse = ParseJsonText(r.current, r.doc); !parse.ok()) {
