@@ -185,6 +185,25 @@ Status preparePatch(const fs::path& dir, const fs::path& file, Prepared& p) {
     return MayReplace(p.target).Prefixed("cannot replace " + fileText + ": ");
 }
 
+// The patched file is written before the backup is made: a document that cannot be written
+// (too large, say) is refused without leaving a backup behind, and the file is still replaced
+// only once its original bytes are safe. A backup made then is noted with what was written.
+ReplaceResult replaceWithPatch(const fs::path& dir, const fs::path& file, Prepared& p,
+                               const OperationLog& log) {
+    DigestBuilder patched;
+    return ReplaceFileContents(
+        p.target, HashedWhileWritten(StreamedJson(p.read.document), patched), &p.read.bytes, [&] {
+            // Written out, the document is let go before the target is read once more for
+            // the check before the rename: the two never take memory at the same time.
+            p.read.document = nlohmann::json();
+            BackupStep step;
+            const Status decided = decideBackup(file, dir, p.read.bytes, p.markerMissing, step);
+            const std::string note =
+                NoteText({p.read.bytes.size(), patched.Finish(), p.carriedMarker});
+            return decided.ok() ? applyBackup(step, p.target, p.read.bytes, note, log) : decided;
+        });
+}
+
 Status patchOnce(const fs::path& dir, const OperationLog& log) {
     const fs::path file = dir / kBindingsFileName;
     Prepared p;
@@ -206,21 +225,7 @@ Status patchOnce(const fs::path& dir, const OperationLog& log) {
             "with no new backup\n",
             fileText.c_str());
     }
-    // The patched file is written before the backup is made: a document that cannot be
-    // written (too large, say) is refused without leaving a backup behind, and the file is
-    // still replaced only once its original bytes are safe.
-    DigestBuilder patched;
-    const ReplaceResult written = ReplaceFileContents(
-        p.target, HashedWhileWritten(StreamedJson(p.read.document), patched), &p.read.bytes, [&] {
-            // Written out, the document is let go before the target is read once more for
-            // the check before the rename: the two never take memory at the same time.
-            p.read.document = nlohmann::json();
-            BackupStep step;
-            const Status decided = decideBackup(file, dir, p.read.bytes, p.markerMissing, step);
-            const std::string note =
-                NoteText({p.read.bytes.size(), patched.Finish(), p.carriedMarker});
-            return decided.ok() ? applyBackup(step, p.target, p.read.bytes, note, log) : decided;
-        });
+    const ReplaceResult written = replaceWithPatch(dir, file, p, log);
     if (Status reported = ReportWriteBack(written, p.target, log); !reported.ok()) {
         return reported;
     }
